@@ -1,0 +1,45 @@
+# Build settings shared by every target.
+#
+# Everything that goes onto the device is built without exceptions, RTTI and
+# thread-safe statics and is linked by the C driver, so nothing can quietly
+# pull in libstdc++ (about 2 MB the flash does not have): a stray `new` or
+# virtual destructor becomes a link error instead of a NEEDED entry.
+# --no-as-needed makes the NEEDED check mean something whatever the
+# toolchain's default is.
+
+add_library(qv_warnings INTERFACE)
+target_compile_options(qv_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wformat=2 -Wcast-qual -Werror)
+
+add_library(qv_device_options INTERFACE)
+target_link_libraries(qv_device_options INTERFACE qv_warnings)
+target_compile_options(qv_device_options INTERFACE
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
+  -fvisibility=hidden)
+target_link_options(qv_device_options INTERFACE -Wl,--no-as-needed -Wl,-z,defs)
+
+# qv_device_target(<target>): a program or library that ships to the device.
+function(qv_device_target target)
+  target_link_libraries(${target} PRIVATE qv_device_options)
+  set_target_properties(${target} PROPERTIES
+    LINKER_LANGUAGE C
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
+# Objects compiled with the device options but linked into a test.
+function(qv_device_objects target)
+  target_link_libraries(${target} PUBLIC qv_warnings)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+  set_target_properties(${target} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    POSITION_INDEPENDENT_CODE ON)
+endfunction()
+
+# When a target with C++ objects is linked by the C driver, CMake adds the
+# C++ compiler's implicit libraries (libstdc++, libm) to its command line.
+# The device's targets must not have them; targets linked by g++ (the tests)
+# get libstdc++ from the driver itself.
+set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace qv {
+
+// Owns one file descriptor (a device or a socket) and closes it once.
+// close() is never retried: on Linux the descriptor is gone even when
+// close reports EINTR.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    UniqueFd(UniqueFd &&other) noexcept : fd_(other.release()) {}
+    UniqueFd &operator=(UniqueFd &&other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
+    ~UniqueFd() { reset(); }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            (void)::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace qv

@@ -1,0 +1,120 @@
+// Get and set of the record's four fields. Each call reads the whole
+// record; a set rewrites all of it.
+
+#include "record.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using qvf::InfoRecord;
+using Field = std::array<uint8_t, QVF_TEXT_FIELD_SIZE> InfoRecord::*;
+
+int read_record(InfoRecord &record)
+{
+    if (qvf_raw_read(reinterpret_cast<unsigned char *>(&record)) < 0) {
+        puts("qv_raw_read fail");
+        return -1;
+    }
+    return 0;
+}
+
+template <size_t N>
+int set_field(std::array<uint8_t, N> InfoRecord::*field, const void *src, const char *failure)
+{
+    if (src == nullptr) {
+        puts("invalid argument");
+        return -1;
+    }
+    InfoRecord record;
+    if (read_record(record) < 0)
+        return -1;
+    memcpy((record.*field).data(), src, N);
+    if (qvf_raw_write(reinterpret_cast<const unsigned char *>(&record)) < 0) {
+        puts(failure);
+        return -1;
+    }
+    return 0;
+}
+
+int get_text_field(Field field, char *dst)
+{
+    if (dst == nullptr) {
+        puts("invalid argument");
+        return -1;
+    }
+    InfoRecord record;
+    if (read_record(record) < 0)
+        return -1;
+    memcpy(dst, (record.*field).data(), QVF_TEXT_FIELD_SIZE);
+    return 0;
+}
+
+} // namespace
+
+extern "C" int qvf_uid_get(char *dst, uint32_t len)
+{
+    if (dst == nullptr) {
+        puts("invalid argument");
+        return -1;
+    }
+    InfoRecord record;
+    if (read_record(record) < 0)
+        return -1;
+    // A UID of 32 characters fills the field with no NUL after it.
+    const auto *uid = reinterpret_cast<const char *>(record.uid.data());
+    const size_t length = strnlen(uid, record.uid.size());
+    if (length > len)
+        return -1;
+    memcpy(dst, uid, length);
+    dst[length] = '\0';
+    return 0;
+}
+
+extern "C" int qvf_uid_set(const char *src)
+{
+    return set_field(&InfoRecord::uid, src, "write uid fail");
+}
+
+extern "C" int qvf_mac_get(unsigned char *mac)
+{
+    if (mac == nullptr) {
+        puts("invalid argument");
+        return -1;
+    }
+    InfoRecord record;
+    if (read_record(record) < 0)
+        return -1;
+    memcpy(mac, record.mac.data(), 6);
+    printf("mac = ");
+    for (uint8_t byte : record.mac)
+        printf("%02x:", byte);
+    printf("\n");
+    return 0;
+}
+
+extern "C" int qvf_mac_set(const unsigned char *mac)
+{
+    return set_field(&InfoRecord::mac, mac, "write mac fail");
+}
+
+extern "C" int qvf_prdt_get(char *dst)
+{
+    return get_text_field(&InfoRecord::product_type, dst);
+}
+
+extern "C" int qvf_prdt_set(const char *src)
+{
+    return set_field(&InfoRecord::product_type, src, "write product type fail");
+}
+
+extern "C" int qvf_hdv_get(char *dst)
+{
+    return get_text_field(&InfoRecord::hardware_version, dst);
+}
+
+extern "C" int qvf_hdv_set(const char *src)
+{
+    return set_field(&InfoRecord::hardware_version, src, "write hardware version fail");
+}

@@ -1,0 +1,175 @@
+// Erase, read and rewrite of the identity record on the information partition.
+
+#include "record.hpp"
+#include "unique_fd.hpp"
+
+#include <fcntl.h>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using qvf::InfoRecord;
+using qvf::kDevicePath;
+
+// The MTD user interface's request codes, as the kernel defines them.
+constexpr unsigned long kMemGetInfo = 0x80204D01;
+constexpr unsigned long kMemGetBadBlock = 0x40084D0B;
+constexpr unsigned long kMemErase = 0x40084D02;
+static_assert(kMemGetInfo == MEMGETINFO);
+static_assert(kMemGetBadBlock == MEMGETBADBLOCK);
+static_assert(kMemErase == MEMERASE);
+
+// Largest flash page we are prepared to write in one piece.
+constexpr uint32_t kMaxWriteSize = 64 * 1024;
+
+// Reads the partition's geometry and refuses one we cannot loop over.
+bool query_geometry(int fd, mtd_info_user &info)
+{
+    struct stat st{};
+    if (fstat(fd, &st) < 0) {
+        perror("fstat");
+        return false;
+    }
+    if (!S_ISCHR(st.st_mode))
+        printf("%s: not a char device", kDevicePath);
+    if (ioctl(fd, kMemGetInfo, &info) < 0) {
+        perror("MEMGETINFO");
+        return false;
+    }
+    if (info.erasesize == 0 || info.writesize == 0 || info.writesize > kMaxWriteSize) {
+        fprintf(stderr, "%s: unusable flash geometry: erase size %u, write size %u\n",
+                kDevicePath, info.erasesize, info.writesize);
+        return false;
+    }
+    return true;
+}
+
+// Erases every good block. A block that fails to erase is reported and the
+// rest are still erased, but the caller learns that the partition is not
+// blank.
+int erase_blocks(int fd, const mtd_info_user &info)
+{
+    int result = 0;
+    erase_info_user request{0, info.erasesize};
+    // 64-bit so that the last step cannot wrap around a 4 GiB partition.
+    for (uint64_t start = 0; start < info.size; start += info.erasesize) {
+        int64_t offset = static_cast<int64_t>(start);
+        int bad = ioctl(fd, kMemGetBadBlock, &offset);
+        if (bad > 0) {
+            printf("\nSkipping bad block at 0x%08x", static_cast<unsigned>(start));
+            continue;
+        }
+        if (bad < 0)
+            printf("MEMGETBADBLOCK error");
+        request.start = static_cast<uint32_t>(start);
+        if (ioctl(fd, kMemErase, &request) < 0) {
+            perror("MEMERASE");
+            result = -1;
+        }
+    }
+    return result;
+}
+
+// A heap block freed when it goes out of scope.
+struct HeapBuffer {
+    explicit HeapBuffer(size_t size) : data(static_cast<uint8_t *>(malloc(size))) {}
+    HeapBuffer(const HeapBuffer &) = delete;
+    HeapBuffer &operator=(const HeapBuffer &) = delete;
+    ~HeapBuffer() { free(data); }
+    uint8_t *data;
+};
+
+// Writes the record as whole flash pages: NAND takes nothing smaller. The
+// padding is 0xFF, which leaves the rest of the page erased.
+int write_record(int fd, const unsigned char *record, uint32_t write_size)
+{
+    const size_t size = (QVF_RECORD_SIZE + write_size - 1) / write_size * write_size;
+    HeapBuffer page(size);
+    if (page.data == nullptr) {
+        perror("malloc");
+        return -1;
+    }
+    memset(page.data, qvf::kErasedByte, size);
+    memcpy(page.data, record, QVF_RECORD_SIZE);
+
+    ssize_t written = write(fd, page.data, size);
+    if (written < 0) {
+        perror("write");
+        return -1;
+    }
+    if (static_cast<size_t>(written) != size) {
+        fprintf(stderr, "%s: short write, %zd of %zu bytes\n", kDevicePath, written, size);
+        return -1;
+    }
+    return 0;
+}
+
+template <size_t N>
+void clear_if_blank(std::array<uint8_t, N> &field)
+{
+    if (field[0] == qvf::kErasedByte)
+        field.fill(0);
+}
+
+} // namespace
+
+extern "C" int qvf_erase_partition(int fd)
+{
+    mtd_info_user info{};
+    if (!query_geometry(fd, info))
+        return -1;
+    return erase_blocks(fd, info);
+}
+
+extern "C" int qvf_raw_read(unsigned char *record)
+{
+    if (record == nullptr) {
+        puts("invalid argument");
+        return -1;
+    }
+    qv::UniqueFd fd(open(kDevicePath, O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        perror(kDevicePath);
+        return -1;
+    }
+    InfoRecord local{}; // a short read leaves the tail zero
+    if (read(fd.get(), &local, sizeof local) < 0) {
+        perror("read");
+        return -1;
+    }
+    clear_if_blank(local.mac);
+    clear_if_blank(local.uid);
+    clear_if_blank(local.hardware_version);
+    clear_if_blank(local.product_type);
+    memcpy(record, &local, sizeof local);
+    return 0;
+}
+
+extern "C" int qvf_raw_write(const unsigned char *record)
+{
+    if (record == nullptr) {
+        puts("invalid argument");
+        return -1;
+    }
+    qv::UniqueFd fd(open(kDevicePath, O_RDWR | O_CLOEXEC));
+    if (!fd.valid()) {
+        perror(kDevicePath);
+        return -1;
+    }
+    mtd_info_user info{};
+    if (!query_geometry(fd.get(), info) || erase_blocks(fd.get(), info) < 0)
+        return -1;
+    if (lseek(fd.get(), 0, SEEK_SET) < 0) {
+        perror("lseek");
+        return -1;
+    }
+    return write_record(fd.get(), record, info.writesize);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "qvf.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace qvf {
+
+inline constexpr const char *kDevicePath = "/dev/mtd3";
+
+// The identity record at offset 0 of the information partition. All fields
+// are byte arrays, so no byte order applies and the layout is the same on
+// every processor.
+struct InfoRecord {
+    std::array<uint8_t, QVF_MAC_FIELD_SIZE> mac;  // address, then 2 spare bytes
+    std::array<uint8_t, QVF_TEXT_FIELD_SIZE> uid; // texts end with NUL when shorter
+    std::array<uint8_t, QVF_TEXT_FIELD_SIZE> hardware_version;
+    std::array<uint8_t, QVF_TEXT_FIELD_SIZE> product_type;
+};
+
+static_assert(sizeof(InfoRecord) == QVF_RECORD_SIZE);
+static_assert(offsetof(InfoRecord, mac) == 0);
+static_assert(offsetof(InfoRecord, uid) == 8);
+static_assert(offsetof(InfoRecord, hardware_version) == 40);
+static_assert(offsetof(InfoRecord, product_type) == 72);
+
+// Erased flash reads 0xFF: a field whose first byte is 0xFF was never set.
+inline constexpr uint8_t kErasedByte = 0xFF;
+
+} // namespace qvf

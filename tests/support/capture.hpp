@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+// Redirects stdout and stderr into memory for its lifetime. The streams
+// are swapped at the stdio level, so printf, puts and perror are all
+// caught, each stream kept apart.
+class CaptureOutput {
+public:
+    CaptureOutput();
+    ~CaptureOutput();
+    CaptureOutput(const CaptureOutput &) = delete;
+    CaptureOutput &operator=(const CaptureOutput &) = delete;
+
+    // Ends the capture (idempotent) and returns what was written.
+    std::string out();
+    std::string err();
+
+private:
+    void finish();
+
+    FILE *saved_out_;
+    FILE *saved_err_;
+    char *out_buf_ = nullptr;
+    size_t out_len_ = 0;
+    char *err_buf_ = nullptr;
+    size_t err_len_ = 0;
+    bool finished_ = false;
+};
+
+// What one in-process run of a tool did.
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status; // as the shell sees it: 0..255
+
+    bool operator==(const RunResult &) const = default;
+};
+
+using ToolMain = int (*)(int argc, char **argv);
+
+// Runs tool(argv) in this process with captured output. args[0] is the
+// program name. getopt is reset first, so every run starts fresh.
+RunResult run_tool(ToolMain tool, const std::vector<std::string> &args);
+
+// Prints a RunResult readably in test failures.
+void PrintTo(const RunResult &r, std::ostream *os);
+
+} // namespace qvtest

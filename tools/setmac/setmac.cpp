@@ -1,0 +1,93 @@
+// qv_setmac: shows or stores the device's MAC address in the identity record.
+
+#include "setmac.hpp"
+
+#include "qvf.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr uint8_t kNotHex = 255;
+constexpr int kMacBytes = 6;
+
+uint8_t hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<uint8_t>(c - '0');
+    if (c >= 'A' && c <= 'F')
+        return static_cast<uint8_t>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f')
+        return static_cast<uint8_t>(c - 'a' + 10);
+    return kNotHex;
+}
+
+using Record = std::array<unsigned char, QVF_RECORD_SIZE>;
+
+int read_record(Record &record)
+{
+    if (qvf_raw_read(record.data()) < 0) {
+        puts("qv_raw_read fail");
+        return -1;
+    }
+    return 0;
+}
+
+int show_mac()
+{
+    Record record;
+    if (read_record(record) < 0)
+        return -1;
+    printf("mac = [%02x:%02x:%02x:%02x:%02x:%02x]\n", record[0], record[1], record[2],
+           record[3], record[4], record[5]);
+    return 0;
+}
+
+int store_mac(const char *text)
+{
+    std::array<uint8_t, QVF_MAC_FIELD_SIZE> field{};
+    if (!setmac::parse_mac_text(text, field.data())) {
+        puts("invalid mac format");
+        return -1;
+    }
+    // The group bit: such an address names many devices, never one.
+    if (field[0] & 0x01) {
+        puts("invalid mac address: multicast");
+        return -1;
+    }
+    // The two spare bytes after the address keep what the record holds.
+    Record record;
+    if (read_record(record) < 0)
+        return -1;
+    field[6] = record[6];
+    field[7] = record[7];
+    return qvf_mac_set(field.data()) < 0 ? -1 : 0;
+}
+
+} // namespace
+
+bool setmac::parse_mac_text(const char *text, uint8_t address[6])
+{
+    const std::string_view s(text);
+    auto at = [&s](size_t i) { return i < s.size() ? s[i] : '\0'; };
+    for (int i = 0; i < kMacBytes; ++i) {
+        const size_t pos = 3 * static_cast<size_t>(i);
+        const uint8_t high = hex_value(at(pos));
+        const uint8_t low = hex_value(at(pos + 1));
+        if (high == kNotHex || low == kNotHex)
+            return false;
+        address[i] = static_cast<uint8_t>(high * 16 + low);
+        printf("mac [%d] = [%02x]\n", i, address[i]);
+    }
+    return true;
+}
+
+int tool_main(int argc, char **argv)
+{
+    if (argc < 2)
+        return show_mac();
+    return store_mac(argv[1]);
+}
