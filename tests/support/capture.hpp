@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -47,6 +49,25 @@ using ToolMain = int (*)(int argc, char **argv);
 // Runs tool(argv) in this process with captured output. args[0] is the
 // program name. getopt is reset first, so every run starts fresh.
 RunResult run_tool(ToolMain tool, const std::vector<std::string> &args);
+
+// Calls fn() with captured output; status is fn's own result.
+template <class Fn>
+RunResult capture_call(Fn fn)
+{
+    CaptureOutput capture;
+    int rc = fn();
+    std::string out = capture.out();
+    return RunResult{out, capture.err(), rc};
+}
+
+// Names the cases of a parameterized table by their `name` member.
+struct ByName {
+    template <class Case>
+    std::string operator()(const ::testing::TestParamInfo<Case> &c) const
+    {
+        return c.param.name;
+    }
+};
 
 // Prints a RunResult readably in test failures.
 void PrintTo(const RunResult &r, std::ostream *os);

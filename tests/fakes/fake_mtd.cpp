@@ -1,0 +1,270 @@
+#include "fake_mtd.hpp"
+
+#include <fcntl.h>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+extern "C" {
+int __real_open(const char *path, int flags, ...);
+int __real_close(int fd);
+ssize_t __real_read(int fd, void *buf, size_t count);
+ssize_t __real_write(int fd, const void *buf, size_t count);
+off_t __real_lseek(int fd, off_t offset, int whence);
+int __real_fstat(int fd, struct stat *st);
+int __real_ioctl(int fd, unsigned long request, ...);
+}
+
+namespace fakemtd {
+namespace {
+
+constexpr const char *kPath = "/dev/mtd3";
+
+struct OpenFile {
+    int accmode;
+    off_t position;
+};
+
+Device *g_device = nullptr;
+std::map<int, OpenFile> g_files;
+
+OpenFile *file_of(int fd)
+{
+    if (g_device == nullptr)
+        return nullptr;
+    auto it = g_files.find(fd);
+    return it == g_files.end() ? nullptr : &it->second;
+}
+
+// Records the call; returns false with errno set when it is to fail.
+bool enter(Call c)
+{
+    g_device->calls.push_back(c);
+    auto it = g_device->failures.find(c);
+    if (it == g_device->failures.end())
+        return true;
+    errno = it->second;
+    return false;
+}
+
+int fail(int error)
+{
+    errno = error;
+    return -1;
+}
+
+bool can_write(const OpenFile &f)
+{
+    return f.accmode == O_WRONLY || f.accmode == O_RDWR;
+}
+
+int get_info(mtd_info_user *info)
+{
+    if (!enter(Call::GetInfo))
+        return -1;
+    const Geometry g = g_device->reported.value_or(g_device->geometry);
+    *info = {};
+    info->type = g.type;
+    info->flags = g_device->writeable ? MTD_WRITEABLE : 0;
+    info->size = g.size;
+    info->erasesize = g.erasesize;
+    info->writesize = g.writesize;
+    info->oobsize = g.type == MTD_NANDFLASH ? 64 : 0;
+    return 0;
+}
+
+int get_bad_block(const int64_t *offset)
+{
+    if (!enter(Call::GetBadBlock))
+        return -1;
+    const Geometry &g = g_device->geometry;
+    if (*offset < 0 || *offset >= g.size)
+        return fail(EINVAL);
+    return g_device->bad_blocks.count(static_cast<uint32_t>(*offset / g.erasesize)) ? 1 : 0;
+}
+
+int erase(const OpenFile &f, const erase_info_user *request)
+{
+    if (!enter(Call::Erase))
+        return -1;
+    if (!can_write(f))
+        return fail(EPERM);
+    const Geometry &g = g_device->geometry;
+    if (request->start % g.erasesize || request->length % g.erasesize ||
+        uint64_t{request->start} + request->length > g.size)
+        return fail(EINVAL);
+    for (uint32_t at = request->start; at < request->start + request->length; at += g.erasesize) {
+        const uint32_t block = at / g.erasesize;
+        if (g_device->bad_blocks.count(block) || g_device->weak_blocks.count(block))
+            return fail(EIO);
+        std::fill_n(g_device->flash.begin() + at, g.erasesize, 0xFF);
+        g_device->erased_blocks.push_back(block);
+    }
+    return 0;
+}
+
+} // namespace
+
+Device::Device(Geometry g) : geometry(g), flash(g.size, 0xFF) {}
+
+size_t Device::count(Call c) const
+{
+    return static_cast<size_t>(std::count(calls.begin(), calls.end(), c));
+}
+
+void Device::program(uint32_t offset, const std::vector<uint8_t> &bytes)
+{
+    std::copy(bytes.begin(), bytes.end(), flash.begin() + offset);
+}
+
+Install::Install(Device &device)
+{
+    g_device = &device;
+}
+
+Install::~Install()
+{
+    for (auto &[fd, file] : g_files)
+        __real_close(fd);
+    g_files.clear();
+    g_device = nullptr;
+}
+
+} // namespace fakemtd
+
+using namespace fakemtd;
+
+extern "C" int __wrap_open(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+    }
+    if (g_device == nullptr || strcmp(path, kPath) != 0)
+        return __real_open(path, flags, mode);
+    if (!enter(Call::Open))
+        return -1;
+    if (!g_device->present)
+        return fail(ENOENT);
+    const int accmode = flags & O_ACCMODE;
+    if (accmode != O_RDONLY && !g_device->writeable)
+        return fail(EACCES);
+    // A real descriptor keeps the number unique among the process's files.
+    const int fd = __real_open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    g_files[fd] = OpenFile{accmode, 0};
+    ++g_device->open_descriptors;
+    return fd;
+}
+
+extern "C" int __wrap_close(int fd)
+{
+    if (file_of(fd) == nullptr)
+        return __real_close(fd);
+    g_device->calls.push_back(Call::Close);
+    g_files.erase(fd);
+    --g_device->open_descriptors;
+    return __real_close(fd);
+}
+
+extern "C" ssize_t __wrap_read(int fd, void *buf, size_t count)
+{
+    OpenFile *f = file_of(fd);
+    if (f == nullptr)
+        return __real_read(fd, buf, count);
+    if (!enter(Call::Read))
+        return -1;
+    if (f->accmode == O_WRONLY)
+        return fail(EBADF);
+    const size_t size = g_device->geometry.size;
+    size_t n = std::min(count, size - std::min<size_t>(size, static_cast<size_t>(f->position)));
+    n = std::min(n, g_device->read_limit.value_or(n));
+    memcpy(buf, g_device->flash.data() + f->position, n);
+    f->position += static_cast<off_t>(n);
+    return static_cast<ssize_t>(n);
+}
+
+extern "C" ssize_t __wrap_write(int fd, const void *buf, size_t count)
+{
+    OpenFile *f = file_of(fd);
+    if (f == nullptr)
+        return __real_write(fd, buf, count);
+    if (!enter(Call::Write))
+        return -1;
+    g_device->write_sizes.push_back(count);
+    if (!can_write(*f))
+        return fail(EBADF);
+    const Geometry &g = g_device->geometry;
+    if (static_cast<size_t>(f->position) >= g.size)
+        return fail(ENOSPC);
+    if (f->position % g.writesize || count % g.writesize)
+        return fail(EINVAL); // NAND programs whole pages only
+    size_t n = std::min(count, g.size - static_cast<size_t>(f->position));
+    n = std::min(n, g_device->write_limit.value_or(n));
+    const auto *bytes = static_cast<const uint8_t *>(buf);
+    for (size_t i = 0; i < n; ++i)
+        g_device->flash[static_cast<size_t>(f->position) + i] &= bytes[i]; // bits only clear
+    f->position += static_cast<off_t>(n);
+    return static_cast<ssize_t>(n);
+}
+
+extern "C" off_t __wrap_lseek(int fd, off_t offset, int whence)
+{
+    OpenFile *f = file_of(fd);
+    if (f == nullptr)
+        return __real_lseek(fd, offset, whence);
+    if (!enter(Call::Lseek))
+        return -1;
+    off_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f->position : g_device->geometry.size;
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END)
+        return fail(EINVAL);
+    const off_t target = base + offset;
+    if (target < 0 || target > static_cast<off_t>(g_device->geometry.size))
+        return fail(EINVAL);
+    f->position = target;
+    return target;
+}
+
+extern "C" int __wrap_fstat(int fd, struct stat *st)
+{
+    if (file_of(fd) == nullptr)
+        return __real_fstat(fd, st);
+    if (!enter(Call::Fstat))
+        return -1;
+    *st = {};
+    st->st_mode = static_cast<mode_t>((g_device->char_device ? S_IFCHR : S_IFREG) | 0600);
+    st->st_rdev = makedev(90, 6);
+    return 0;
+}
+
+extern "C" int __wrap_ioctl(int fd, unsigned long request, ...)
+{
+    va_list ap;
+    va_start(ap, request);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
+    OpenFile *f = file_of(fd);
+    if (f == nullptr)
+        return __real_ioctl(fd, request, arg);
+    switch (request) {
+    case MEMGETINFO:
+        return get_info(static_cast<mtd_info_user *>(arg));
+    case MEMGETBADBLOCK:
+        return get_bad_block(static_cast<const int64_t *>(arg));
+    case MEMERASE:
+        return erase(*f, static_cast<const erase_info_user *>(arg));
+    default:
+        return fail(ENOTTY);
+    }
+}

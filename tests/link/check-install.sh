@@ -1,0 +1,17 @@
+#!/bin/sh
+# check-install.sh BUILD_DIR C_SOURCE CC: installs into a scratch prefix and
+# builds a C program against the library the way another package would,
+# through pkg-config.
+set -eu
+build=$1 source=$2 cc=$3
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cmake --install "$build" --prefix "$stage" >/dev/null
+for f in sbin/qv_setmac lib/libqvf.so lib/libqvf.so.1 include/qvf.h lib/pkgconfig/qvf.pc; do
+    [ -e "$stage/$f" ] || { echo "not installed: $f" >&2; exit 1; }
+done
+[ "$(readlink "$stage/lib/libqvf.so")" = libqvf.so.1 ] || { echo "libqvf.so does not link to its SONAME" >&2; exit 1; }
+flags=$(PKG_CONFIG_PATH="$stage/lib/pkgconfig" PKG_CONFIG_SYSROOT_DIR= pkg-config --define-prefix --cflags --libs qvf)
+# shellcheck disable=SC2086
+"$cc" -std=c99 -Wall -Wextra -pedantic -Werror -o "$stage/c_api" "$source" $flags
+echo "installed tree builds a C program: ok"
