@@ -8,6 +8,8 @@
 
 namespace {
 
+QVTEST_PRINT_CASES_BY_NAME()
+
 using fakemtd::Call;
 using qvtest::capture_call;
 using qvtest::MtdTest;

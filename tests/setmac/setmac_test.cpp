@@ -5,6 +5,8 @@
 
 namespace {
 
+QVTEST_PRINT_CASES_BY_NAME()
+
 using fakemtd::Call;
 using qvtest::MtdTest;
 using qvtest::RecordBytes;

@@ -69,6 +69,13 @@ struct ByName {
     }
 };
 
+// Put in the namespace of a file's case tables: GoogleTest then shows a
+// case by its name instead of dumping its bytes into the test's name.
+#define QVTEST_PRINT_CASES_BY_NAME()                                                \
+    template <class Case>                                                          \
+        requires requires(const Case &c) { c.name; }                               \
+    [[maybe_unused]] void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
 // Prints a RunResult readably in test failures.
 void PrintTo(const RunResult &r, std::ostream *os);
 
