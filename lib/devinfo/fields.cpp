@@ -3,6 +3,7 @@
 
 #include "record.hpp"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -20,22 +21,13 @@ int read_record(InfoRecord &record)
     return 0;
 }
 
-template <size_t N>
-int set_field(std::array<uint8_t, N> InfoRecord::*field, const void *src, const char *failure)
+int set_field(size_t offset, size_t size, const void *src, const char *failure)
 {
     if (src == nullptr) {
         puts("invalid argument");
         return -1;
     }
-    InfoRecord record;
-    if (read_record(record) < 0)
-        return -1;
-    memcpy((record.*field).data(), src, N);
-    if (qvf_raw_write(reinterpret_cast<const unsigned char *>(&record)) < 0) {
-        puts(failure);
-        return -1;
-    }
-    return 0;
+    return qvf::update_record(offset, src, size, failure);
 }
 
 int get_text_field(Field field, char *dst)
@@ -74,7 +66,7 @@ extern "C" int qvf_uid_get(char *dst, uint32_t len)
 
 extern "C" int qvf_uid_set(const char *src)
 {
-    return set_field(&InfoRecord::uid, src, "write uid fail");
+    return set_field(offsetof(InfoRecord, uid), QVF_TEXT_FIELD_SIZE, src, "write uid fail");
 }
 
 extern "C" int qvf_mac_get(unsigned char *mac)
@@ -96,7 +88,7 @@ extern "C" int qvf_mac_get(unsigned char *mac)
 
 extern "C" int qvf_mac_set(const unsigned char *mac)
 {
-    return set_field(&InfoRecord::mac, mac, "write mac fail");
+    return set_field(offsetof(InfoRecord, mac), QVF_MAC_FIELD_SIZE, mac, "write mac fail");
 }
 
 extern "C" int qvf_prdt_get(char *dst)
@@ -106,7 +98,7 @@ extern "C" int qvf_prdt_get(char *dst)
 
 extern "C" int qvf_prdt_set(const char *src)
 {
-    return set_field(&InfoRecord::product_type, src, "write product type fail");
+    return set_field(offsetof(InfoRecord, product_type), QVF_TEXT_FIELD_SIZE, src, "write product type fail");
 }
 
 extern "C" int qvf_hdv_get(char *dst)
@@ -116,5 +108,5 @@ extern "C" int qvf_hdv_get(char *dst)
 
 extern "C" int qvf_hdv_set(const char *src)
 {
-    return set_field(&InfoRecord::hardware_version, src, "write hardware version fail");
+    return set_field(offsetof(InfoRecord, hardware_version), QVF_TEXT_FIELD_SIZE, src, "write hardware version fail");
 }

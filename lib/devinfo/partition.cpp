@@ -5,10 +5,12 @@
 
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -112,6 +114,44 @@ int write_record(int fd, const unsigned char *record, uint32_t write_size)
     return 0;
 }
 
+// Reads the record back and compares: flash that did not take the data
+// (a failed program, a block that was not erased) must not pass as stored.
+int verify_record(int fd, const unsigned char *record)
+{
+    InfoRecord stored{};
+    if (lseek(fd, 0, SEEK_SET) < 0) {
+        perror("lseek");
+        return -1;
+    }
+    const ssize_t got = read(fd, &stored, sizeof stored);
+    if (got < 0) {
+        perror("read");
+        return -1;
+    }
+    if (got != sizeof stored || memcmp(&stored, record, sizeof stored) != 0) {
+        fprintf(stderr, "%s: verify failed: the flash does not hold the record written\n",
+                kDevicePath);
+        return -1;
+    }
+    return 0;
+}
+
+// Every program that uses the record locks the device itself, so they
+// cooperate without a lock file. A flock lock belongs to the open file:
+// whoever holds one must not take another through a second descriptor.
+bool lock_partition(int fd, int operation)
+{
+    int rc;
+    do {
+        rc = flock(fd, operation);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+        perror("flock");
+        return false;
+    }
+    return true;
+}
+
 template <size_t N>
 void clear_if_blank(std::array<uint8_t, N> &field)
 {
@@ -119,7 +159,70 @@ void clear_if_blank(std::array<uint8_t, N> &field)
         field.fill(0);
 }
 
+// Opens the partition read-only, takes the lock `operation` and reads the
+// record (blank fields as zeros). The descriptor, and with it the lock,
+// stays in `held`.
+int read_locked(InfoRecord &record, int operation, qv::UniqueFd &held)
+{
+    held.reset(open(kDevicePath, O_RDONLY | O_CLOEXEC));
+    if (!held.valid()) {
+        perror(kDevicePath);
+        return -1;
+    }
+    if (!lock_partition(held.get(), operation))
+        return -1;
+    record = InfoRecord{}; // a short read leaves the tail zero
+    if (read(held.get(), &record, sizeof record) < 0) {
+        perror("read");
+        return -1;
+    }
+    clear_if_blank(record.mac);
+    clear_if_blank(record.uid);
+    clear_if_blank(record.hardware_version);
+    clear_if_blank(record.product_type);
+    return 0;
+}
+
+// Erases the partition and writes the record. With `take_lock` false the
+// caller already holds the exclusive lock through another descriptor.
+int write_locked(const unsigned char *record, bool take_lock)
+{
+    qv::UniqueFd fd(open(kDevicePath, O_RDWR | O_CLOEXEC));
+    if (!fd.valid()) {
+        perror(kDevicePath);
+        return -1;
+    }
+    if (take_lock && !lock_partition(fd.get(), LOCK_EX))
+        return -1;
+    mtd_info_user info{};
+    if (!query_geometry(fd.get(), info) || erase_blocks(fd.get(), info) < 0)
+        return -1;
+    if (lseek(fd.get(), 0, SEEK_SET) < 0) {
+        perror("lseek");
+        return -1;
+    }
+    if (write_record(fd.get(), record, info.writesize) < 0)
+        return -1;
+    return verify_record(fd.get(), record);
+}
+
 } // namespace
+
+int qvf::update_record(size_t offset, const void *src, size_t size, const char *failure)
+{
+    InfoRecord record;
+    qv::UniqueFd held;
+    if (read_locked(record, LOCK_EX, held) < 0) {
+        puts("qv_raw_read fail");
+        return -1;
+    }
+    memcpy(reinterpret_cast<unsigned char *>(&record) + offset, src, size);
+    if (write_locked(reinterpret_cast<const unsigned char *>(&record), false) < 0) {
+        puts(failure);
+        return -1;
+    }
+    return 0;
+}
 
 extern "C" int qvf_erase_partition(int fd)
 {
@@ -135,20 +238,10 @@ extern "C" int qvf_raw_read(unsigned char *record)
         puts("invalid argument");
         return -1;
     }
-    qv::UniqueFd fd(open(kDevicePath, O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
-        perror(kDevicePath);
+    InfoRecord local;
+    qv::UniqueFd held;
+    if (read_locked(local, LOCK_SH, held) < 0)
         return -1;
-    }
-    InfoRecord local{}; // a short read leaves the tail zero
-    if (read(fd.get(), &local, sizeof local) < 0) {
-        perror("read");
-        return -1;
-    }
-    clear_if_blank(local.mac);
-    clear_if_blank(local.uid);
-    clear_if_blank(local.hardware_version);
-    clear_if_blank(local.product_type);
     memcpy(record, &local, sizeof local);
     return 0;
 }
@@ -159,17 +252,5 @@ extern "C" int qvf_raw_write(const unsigned char *record)
         puts("invalid argument");
         return -1;
     }
-    qv::UniqueFd fd(open(kDevicePath, O_RDWR | O_CLOEXEC));
-    if (!fd.valid()) {
-        perror(kDevicePath);
-        return -1;
-    }
-    mtd_info_user info{};
-    if (!query_geometry(fd.get(), info) || erase_blocks(fd.get(), info) < 0)
-        return -1;
-    if (lseek(fd.get(), 0, SEEK_SET) < 0) {
-        perror("lseek");
-        return -1;
-    }
-    return write_record(fd.get(), record, info.writesize);
+    return write_locked(record, true);
 }

@@ -29,4 +29,11 @@ static_assert(offsetof(InfoRecord, product_type) == 72);
 // Erased flash reads 0xFF: a field whose first byte is 0xFF was never set.
 inline constexpr uint8_t kErasedByte = 0xFF;
 
+// Replaces `size` bytes of the record at `offset` with src, holding the
+// partition's exclusive lock from the read to the end of the rewrite, so
+// that concurrent updates of other fields are not lost. Prints
+// "qv_raw_read fail" when the record cannot be read and `failure` when it
+// cannot be rewritten.
+int update_record(size_t offset, const void *src, size_t size, const char *failure);
+
 } // namespace qvf

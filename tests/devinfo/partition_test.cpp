@@ -135,7 +135,7 @@ TEST_F(ReadTest, NullBufferIsRefused)
 
 class EraseTest : public MtdTest {
 protected:
-    EraseTest() { dev.flash.assign(dev.flash.size(), 0x00); } // all programmed
+    EraseTest() { std::fill(dev.flash.begin(), dev.flash.end(), 0x00); } // all programmed
 
     RunResult erase()
     {

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -10,6 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -20,6 +24,7 @@ ssize_t __real_write(int fd, const void *buf, size_t count);
 off_t __real_lseek(int fd, off_t offset, int whence);
 int __real_fstat(int fd, struct stat *st);
 int __real_ioctl(int fd, unsigned long request, ...);
+int __real_flock(int fd, int operation);
 }
 
 namespace fakemtd {
@@ -30,6 +35,7 @@ constexpr const char *kPath = "/dev/mtd3";
 struct OpenFile {
     int accmode;
     off_t position;
+    int lock; // 0, LOCK_SH or LOCK_EX
 };
 
 Device *g_device = nullptr;
@@ -104,7 +110,8 @@ int erase(const OpenFile &f, const erase_info_user *request)
         const uint32_t block = at / g.erasesize;
         if (g_device->bad_blocks.count(block) || g_device->weak_blocks.count(block))
             return fail(EIO);
-        std::fill_n(g_device->flash.begin() + at, g.erasesize, 0xFF);
+        if (!g_device->stuck_blocks.count(block))
+            std::fill_n(g_device->flash.begin() + at, g.erasesize, 0xFF);
         g_device->erased_blocks.push_back(block);
     }
     return 0;
@@ -112,7 +119,22 @@ int erase(const OpenFile &f, const erase_info_user *request)
 
 } // namespace
 
-Device::Device(Geometry g) : geometry(g), flash(g.size, 0xFF) {}
+Device::Device(Geometry g) : geometry(g), memory_fd(memfd_create("fake-mtd3", MFD_CLOEXEC))
+{
+    if (memory_fd < 0 || ftruncate(memory_fd, g.size) < 0)
+        abort();
+    void *map = mmap(nullptr, g.size, PROT_READ | PROT_WRITE, MAP_SHARED, memory_fd, 0);
+    if (map == MAP_FAILED)
+        abort();
+    flash = {static_cast<uint8_t *>(map), g.size};
+    std::fill(flash.begin(), flash.end(), 0xFF);
+}
+
+Device::~Device()
+{
+    munmap(flash.data(), flash.size());
+    __real_close(memory_fd);
+}
 
 size_t Device::count(Call c) const
 {
@@ -159,11 +181,14 @@ extern "C" int __wrap_open(const char *path, int flags, ...)
     const int accmode = flags & O_ACCMODE;
     if (accmode != O_RDONLY && !g_device->writeable)
         return fail(EACCES);
-    // A real descriptor keeps the number unique among the process's files.
-    const int fd = __real_open("/dev/null", O_RDONLY | O_CLOEXEC);
+    // A new open file of the device's inode: a unique descriptor number,
+    // and flock() behaves as on the real device.
+    char inode[64];
+    snprintf(inode, sizeof inode, "/proc/self/fd/%d", g_device->memory_fd);
+    const int fd = __real_open(inode, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    g_files[fd] = OpenFile{accmode, 0};
+    g_files[fd] = OpenFile{accmode, 0, 0};
     ++g_device->open_descriptors;
     return fd;
 }
@@ -213,7 +238,7 @@ extern "C" ssize_t __wrap_write(int fd, const void *buf, size_t count)
     size_t n = std::min(count, g.size - static_cast<size_t>(f->position));
     n = std::min(n, g_device->write_limit.value_or(n));
     const auto *bytes = static_cast<const uint8_t *>(buf);
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n && !g_device->lost_writes; ++i)
         g_device->flash[static_cast<size_t>(f->position) + i] &= bytes[i]; // bits only clear
     f->position += static_cast<off_t>(n);
     return static_cast<ssize_t>(n);
@@ -267,4 +292,27 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...)
     default:
         return fail(ENOTTY);
     }
+}
+
+extern "C" int __wrap_flock(int fd, int operation)
+{
+    OpenFile *f = file_of(fd);
+    if (f == nullptr)
+        return __real_flock(fd, operation);
+    if (!enter(Call::Flock))
+        return -1;
+    const int wanted = operation & ~LOCK_NB;
+    if (wanted != LOCK_UN) {
+        for (const auto &[other_fd, other] : g_files) {
+            const bool conflict = other.lock == LOCK_EX || (other.lock == LOCK_SH && wanted == LOCK_EX);
+            if (other_fd != fd && conflict) {
+                ++g_device->self_deadlocks;
+                return fail(EDEADLK); // the kernel would make this process wait forever
+            }
+        }
+    }
+    if (__real_flock(fd, operation) < 0)
+        return -1;
+    f->lock = wanted == LOCK_UN ? 0 : wanted;
+    return 0;
 }

@@ -11,11 +11,12 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <vector>
 
 namespace fakemtd {
 
-enum class Call { Open, Close, Read, Write, Lseek, Fstat, GetInfo, GetBadBlock, Erase };
+enum class Call { Open, Close, Read, Write, Lseek, Fstat, GetInfo, GetBadBlock, Erase, Flock };
 
 struct Geometry {
     uint8_t type;
@@ -30,11 +31,17 @@ inline constexpr Geometry kNand{4 /* MTD_NANDFLASH */, 4 * 0x20000, 0x20000, 0x8
 
 struct Device {
     explicit Device(Geometry g);
+    ~Device();
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
 
     Geometry geometry;
-    std::vector<uint8_t> flash; // starts erased
+    int memory_fd; // the device's inode: holds the flash, carries the locks
+    std::span<uint8_t> flash; // starts erased
     std::set<uint32_t> bad_blocks;      // block numbers the driver reports bad
     std::set<uint32_t> weak_blocks;     // block numbers whose erase fails with EIO
+    std::set<uint32_t> stuck_blocks;    // erase reports success but changes nothing
+    bool lost_writes = false;           // writes report success but store nothing
     std::map<Call, int> failures;       // every such call fails with this errno
     std::optional<size_t> write_limit;  // a write stores at most this many bytes
     std::optional<size_t> read_limit;   // a read returns at most this many bytes
@@ -48,6 +55,7 @@ struct Device {
     std::vector<uint32_t> erased_blocks;
     std::vector<size_t> write_sizes;
     int open_descriptors = 0;
+    int self_deadlocks = 0; // waits on a lock this process holds itself
 
     size_t count(Call c) const;
     // Stores bytes as they would be after an erase and a program.

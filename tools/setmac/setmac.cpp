@@ -3,6 +3,7 @@
 #include "setmac.hpp"
 
 #include "qvf.h"
+#include "record.hpp"
 
 #include <array>
 #include <cstdio>
@@ -58,13 +59,9 @@ int store_mac(const char *text)
         puts("invalid mac address: multicast");
         return -1;
     }
-    // The two spare bytes after the address keep what the record holds.
-    Record record;
-    if (read_record(record) < 0)
-        return -1;
-    field[6] = record[6];
-    field[7] = record[7];
-    return qvf_mac_set(field.data()) < 0 ? -1 : 0;
+    // Only the address changes: the two spare bytes after it keep what the
+    // record holds, read under the same lock as the rewrite.
+    return qvf::update_record(0, field.data(), kMacBytes, "write mac fail") < 0 ? -1 : 0;
 }
 
 } // namespace

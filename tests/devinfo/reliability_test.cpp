@@ -1,0 +1,239 @@
+// Locking and read-back verification of the record: concurrent programs
+// must not lose each other's updates or see a half-written record, and
+// flash that did not take the data must not pass as stored.
+
+#include "mtd_fixture.hpp"
+#include "qvf.h"
+
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+QVTEST_PRINT_CASES_BY_NAME()
+
+using fakemtd::Call;
+using qvtest::capture_call;
+using qvtest::MtdTest;
+using qvtest::RecordBytes;
+using qvtest::RunResult;
+
+using Record = std::array<uint8_t, qvtest::kRecordSize>;
+const std::string kVerifyFailed =
+    "/dev/mtd3: verify failed: the flash does not hold the record written\n";
+
+const std::vector<uint8_t> kRecord =
+    RecordBytes{}.mac({2, 0x11, 0x22, 0x33, 0x44, 0x55, 0, 0}).uid("uid").bytes;
+
+class VerifyTest : public MtdTest {};
+
+TEST_F(VerifyTest, FlashThatKeepsOldBitsIsCaught)
+{
+    dev.program(0, std::vector<uint8_t>(104, 0x00)); // an older record, all zeros
+    dev.stuck_blocks = {0};
+    EXPECT_EQ(capture_call([] { return qvf_raw_write(kRecord.data()); }),
+              (RunResult{"", kVerifyFailed, -1}));
+}
+
+TEST_F(VerifyTest, AWriteThatStoresNothingIsCaught)
+{
+    dev.lost_writes = true;
+    EXPECT_EQ(capture_call([] { return qvf_raw_write(kRecord.data()); }),
+              (RunResult{"", kVerifyFailed, -1}));
+    EXPECT_EQ(dev.open_descriptors, 0);
+}
+
+TEST_F(VerifyTest, SettersReportAFailedVerify)
+{
+    dev.lost_writes = true;
+    const char uid[32] = "53-20-01";
+    EXPECT_EQ(capture_call([&] { return qvf_uid_set(uid); }),
+              (RunResult{"write uid fail\n", kVerifyFailed, -1}));
+}
+
+struct LockedOperation {
+    const char *name;
+    std::function<int()> run;
+    size_t locks; // flock calls that reach the device
+};
+
+Record g_buffer;
+const char kText[32] = "text";
+const unsigned char kMac[8] = {2, 1, 2, 3, 4, 5, 0, 0};
+
+const LockedOperation kLocked[] = {
+    {"raw_read", [] { return qvf_raw_read(g_buffer.data()); }, 1},
+    {"raw_write", [] { return qvf_raw_write(kRecord.data()); }, 1},
+    {"uid_set", [] { return qvf_uid_set(kText); }, 1},
+    {"mac_set", [] { return qvf_mac_set(kMac); }, 1},
+    {"prdt_set", [] { return qvf_prdt_set(kText); }, 1},
+    {"hdv_set", [] { return qvf_hdv_set(kText); }, 1},
+    {"uid_get", [] { return qvf_uid_get(reinterpret_cast<char *>(g_buffer.data()), 32); }, 1},
+    {"mac_get", [] { return qvf_mac_get(g_buffer.data()); }, 1},
+};
+
+class Locking : public MtdTest, public ::testing::WithParamInterface<LockedOperation> {};
+
+TEST_P(Locking, LocksOnceAndNeverWaitsOnItself)
+{
+    ASSERT_EQ(capture_call(GetParam().run).status, 0);
+    EXPECT_EQ(dev.count(Call::Flock), GetParam().locks);
+    EXPECT_EQ(dev.self_deadlocks, 0);
+}
+
+TEST_P(Locking, AFailedLockIsReported)
+{
+    dev.failures[Call::Flock] = ENOLCK;
+    const RunResult r = capture_call(GetParam().run);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_EQ(r.err, "flock: No locks available\n");
+    EXPECT_EQ(dev.count(Call::Write), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, Locking, ::testing::ValuesIn(kLocked), qvtest::ByName{});
+
+// Another process erases the partition under the lock and writes a new
+// record a little later; a read meanwhile must wait for it, not return the
+// blank partition as zeros.
+TEST_F(VerifyTest, AReadWaitsForAWriterInAnotherProcess)
+{
+    dev.program(0, RecordBytes{}.mac({2, 0, 0, 0, 0, 1, 0, 0}).bytes);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = open("/dev/mtd3", O_RDWR | O_CLOEXEC);
+        if (fd < 0 || flock(fd, LOCK_EX) < 0)
+            _exit(1);
+        std::fill(dev.flash.begin(), dev.flash.end(), 0xFF); // erased
+        (void)!::write(ready[1], "x", 1);
+        usleep(100 * 1000);
+        std::copy(kRecord.begin(), kRecord.end(), dev.flash.begin());
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    Record r;
+    EXPECT_EQ(capture_call([&] { return qvf_raw_read(r.data()); }).status, 0);
+    EXPECT_EQ(std::vector<uint8_t>(r.begin(), r.begin() + 8),
+              std::vector<uint8_t>(kRecord.begin(), kRecord.begin() + 8));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    close(ready[0]);
+    close(ready[1]);
+}
+
+// Figures shared between the processes of the concurrency run.
+struct Tally {
+    std::atomic<int> writers_done;
+    std::atomic<int> sets;
+    std::atomic<int> failed_sets;
+    std::atomic<int> reads;
+    std::atomic<int> blank_reads;
+};
+
+constexpr int kFields = 4;
+constexpr int kSetsPerWriter = 50;
+constexpr int kReaders = 4;
+
+std::array<uint8_t, 32> field_value(int field, int round)
+{
+    std::array<uint8_t, 32> v{};
+    snprintf(reinterpret_cast<char *>(v.data()), v.size(), "%c%d-round-%02d", 'A' + field, field,
+             round);
+    return v;
+}
+
+int set_field(int field, const std::array<uint8_t, 32> &v)
+{
+    const auto *text = reinterpret_cast<const char *>(v.data());
+    switch (field) {
+    case 0:
+        return qvf_mac_set(v.data()); // the first byte 'A' is a unicast octet
+    case 1:
+        return qvf_uid_set(text);
+    case 2:
+        return qvf_hdv_set(text);
+    default:
+        return qvf_prdt_set(text);
+    }
+}
+
+void run_writer(int field, Tally &tally)
+{
+    for (int round = 0; round < kSetsPerWriter; ++round) {
+        if (set_field(field, field_value(field, round)) != 0)
+            ++tally.failed_sets;
+        ++tally.sets;
+    }
+    ++tally.writers_done;
+}
+
+void run_reader(Tally &tally)
+{
+    Record r;
+    while (tally.writers_done < kFields) {
+        if (qvf_raw_read(r.data()) != 0 || r[0] == 0 || r[8] == 0 || r[40] == 0 || r[72] == 0)
+            ++tally.blank_reads;
+        ++tally.reads;
+    }
+}
+
+TEST_F(VerifyTest, ConcurrentSettersLoseNoUpdate)
+{
+    for (int field = 0; field < kFields; ++field)
+        ASSERT_EQ(capture_call([&] { return set_field(field, field_value(field, 99)); }).status, 0);
+    void *shared = mmap(nullptr, sizeof(Tally), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
+                        -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    auto *tally = new (shared) Tally{};
+
+    std::vector<pid_t> children;
+    for (int p = 0; p < kFields + kReaders; ++p) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (p < kFields)
+                run_writer(p, *tally);
+            else
+                run_reader(*tally);
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_EQ(status, 0);
+    }
+
+    const std::vector<uint8_t> stored = stored_record();
+    const size_t offsets[kFields] = {0, 8, 40, 72};
+    const size_t sizes[kFields] = {8, 32, 32, 32};
+    int lost = 0;
+    for (int field = 0; field < kFields; ++field) {
+        const auto last = field_value(field, kSetsPerWriter - 1);
+        if (!std::equal(last.begin(), last.begin() + static_cast<long>(sizes[field]),
+                        stored.begin() + static_cast<long>(offsets[field])))
+            ++lost;
+    }
+    printf("processes %d, sets %d, reads %d, failed sets %d, lost updates %d, blank reads %d\n",
+           kFields + kReaders, tally->sets.load(), tally->reads.load(), tally->failed_sets.load(),
+           lost, tally->blank_reads.load());
+    EXPECT_EQ(tally->sets, kFields * kSetsPerWriter);
+    EXPECT_EQ(tally->failed_sets, 0);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(tally->blank_reads, 0);
+    munmap(shared, sizeof(Tally));
+}
+
+} // namespace
