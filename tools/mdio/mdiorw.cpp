@@ -118,8 +118,8 @@ int mdio::parse_number(const char *text, uint32_t &value)
 
 int tool_main(int argc, char **argv)
 {
-    // The driver is asked first, so even a wrong command line tells
-    // whether the port's PHYs can be reached.
+    // The driver is asked before the arguments are looked at: on a board
+    // whose driver does not answer, even a wrong command line says so.
     MiiContext ctx;
     if (mdio::mii_open(ctx, kInterface) < 0) {
         fputs("smi init fail\n", stderr);

@@ -8,6 +8,7 @@
 #include <linux/sockios.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,13 @@ static_assert(kReadRegister == SIOCGMIIREG);
 static_assert(kWriteRegister == SIOCSMIIREG);
 static_assert(kPrivateGetPhy == SIOCDEVPRIVATE);
 static_assert(kWriteRegister == kReadRegister + 1);
+
+// The driver finds the MII data record at the start of the union that
+// follows the 16-byte name.
+static_assert(IFNAMSIZ == 16);
+static_assert(offsetof(ifreq, ifr_ifru) == IFNAMSIZ);
+static_assert(sizeof(mii_ioctl_data) == 8);
+static_assert(sizeof(mii_ioctl_data) <= sizeof(ifreq::ifr_ifru));
 
 // The request's name field holds IFNAMSIZ bytes and need not end in a NUL,
 // so every name is printed with this bound.
@@ -57,11 +65,11 @@ int request(MiiContext &ctx, int code)
 int find_command_family(MiiContext &ctx)
 {
     ctx.mii->phy_id = 0;
-    if (request(ctx, kGetPhy) == 0) {
+    if (request(ctx, kGetPhy) >= 0) {
         ctx.read_command = kReadRegister;
         return 0;
     }
-    if (request(ctx, kPrivateGetPhy) == 0) {
+    if (request(ctx, kPrivateGetPhy) >= 0) {
         ctx.read_command = kPrivateReadRegister;
         return 0;
     }
