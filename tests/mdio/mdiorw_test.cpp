@@ -1,0 +1,182 @@
+// The mdiorw command line: number parsing, and whole runs against the fake
+// driver compared by output and exit status.
+
+#include "fake_driver.hpp"
+#include "mdiorw.hpp"
+
+#include "capture.hpp"
+
+#include <linux/sockios.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using fakemii::Family;
+using fakemii::FakeDriver;
+using qvtest::RunResult;
+
+struct NumberCase {
+    const char *text;
+    int result;
+    uint32_t value; // what the output holds afterwards
+};
+
+// Names the case in test listings.
+void PrintTo(const NumberCase &c, std::ostream *os) { *os << '"' << c.text << '"'; }
+
+constexpr uint32_t kUntouched = 0xDEADBEEF;
+
+class ParseNumber : public testing::TestWithParam<NumberCase> {};
+
+TEST_P(ParseNumber, GivesResultAndValue)
+{
+    const NumberCase &c = GetParam();
+    uint32_t value = kUntouched;
+    EXPECT_EQ(mdio::parse_number(c.text, value), c.result);
+    EXPECT_EQ(value, c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ParseNumber,
+    testing::Values(
+        NumberCase{"31", 0, 31}, NumberCase{"0x1f", 0, 31}, NumberCase{"0X1F", 0, 31},
+        NumberCase{"0xaBc", 0, 0xABC}, NumberCase{"0x", -1, kUntouched},
+        NumberCase{"0X", -1, kUntouched}, NumberCase{"", 0, 0}, NumberCase{"0", 0, 0},
+        NumberCase{"010", 0, 10}, NumberCase{"4294967295", 0, 0xFFFFFFFF},
+        NumberCase{"4294967296", -1, 429496729}, NumberCase{"4294967300", -1, 429496730},
+        NumberCase{"0xFFFFFFFF", 0, 0xFFFFFFFF}, NumberCase{"0xffffffff", 0, 0xFFFFFFFF},
+        NumberCase{"0x100000000", -1, 0x10000000}, NumberCase{"0x00000000001f", 0, 31},
+        NumberCase{"12a", -1, 12}, NumberCase{"0x1g", -1, 1}, NumberCase{"-1", -1, 0},
+        NumberCase{"+1", -1, 0}, NumberCase{" 1", -1, 0}, NumberCase{"1 ", -1, 1},
+        NumberCase{"0x-1", -1, 0}, NumberCase{"0b1", -1, 0}));
+
+// One run of the program on eth0 behind a driver of the given family, or
+// with no eth0 at all.
+struct RunCase {
+    const char *name;
+    Family family;
+    std::vector<std::string> args;
+    RunResult expected;
+    void (*setup)(FakeDriver &) = nullptr;
+    bool has_eth0 = true;
+};
+
+void PrintTo(const RunCase &c, std::ostream *os) { *os << '"' << c.name << '"'; }
+
+const std::string kUsageOut =
+    "read: mdiorw [phy addr] [reg addr]\nwrite: mdiorw [phy addr] [reg addr] [reg_val]\n";
+const std::string kUsageErr = "invalid argument !\n";
+const std::string kParseErr = "parse argv error !\n";
+
+class MdiorwRun : public testing::TestWithParam<RunCase> {};
+
+TEST_P(MdiorwRun, PrintsAndExitsAsExpected)
+{
+    const RunCase &c = GetParam();
+    FakeDriver driver;
+    if (c.has_eth0)
+        driver.add_interface("eth0", c.family);
+    if (c.setup != nullptr)
+        c.setup(driver);
+    std::vector<std::string> argv{"mdiorw"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(qvtest::run_tool(tool_main, argv), c.expected);
+    EXPECT_EQ(driver.open_sockets(), 0);
+}
+
+void deny_net_admin(FakeDriver &d) { d.set_net_admin(false); }
+void refuse_reads(FakeDriver &d)
+{
+    d.refuse(SIOCGMIIREG, EIO);
+    d.refuse(SIOCDEVPRIVATE + 1, EIO);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, MdiorwRun,
+    testing::Values(
+        RunCase{"read", Family::Mii, {"1", "2"}, {"dev_addr 1, reg_addr 2\nread data: 22\n", "", 0}},
+        RunCase{"read_private", Family::Private, {"1", "1"},
+                {"dev_addr 1, reg_addr 1\nread data: 7949\n", "", 0}},
+        RunCase{"read_hex", Family::Mii, {"0x3", "0X3"},
+                {"dev_addr 3, reg_addr 3\nread data: 1623\n", "", 0}},
+        RunCase{"read_absent_phy", Family::Mii, {"0x1f", "2"},
+                {"dev_addr 1f, reg_addr 2\nread data: ffff\n", "", 0}},
+        RunCase{"write", Family::Mii, {"1", "0", "0x1340"}, {"", "", 0}},
+        RunCase{"write_private", Family::Private, {"1", "0", "4928"}, {"", "", 0}},
+        RunCase{"no_arguments", Family::Mii, {}, {kUsageOut, kUsageErr, 255}},
+        RunCase{"one_argument", Family::Mii, {"1"}, {kUsageOut, kUsageErr, 255}},
+        RunCase{"four_arguments", Family::Mii, {"1", "2", "3", "4"}, {kUsageOut, kUsageErr, 255}},
+        RunCase{"bad_phy", Family::Mii, {"12a", "2"}, {"", kParseErr, 255}},
+        RunCase{"bad_register", Family::Mii, {"1", "0x"}, {"", kParseErr, 255}},
+        RunCase{"bad_value", Family::Mii, {"1", "2", "0x123456789"}, {"", kParseErr, 255}},
+        RunCase{"phy_too_large", Family::Mii, {"4294967296", "2", "3"}, {"", kParseErr, 255}},
+        // The driver is asked before the arguments are counted.
+        RunCase{"usage_without_mii", Family::None, {"1"},
+                {"", "SIOCGMIIPHY on eth0 failed: Operation not supported\nsmi init fail\n", 255}},
+        RunCase{"no_eth0", Family::Mii, {"1", "2"},
+                {"", "SIOCGMIIPHY on eth0 failed: No such device\nsmi init fail\n", 255},
+                nullptr, false},
+        RunCase{"no_socket", Family::Mii, {"1", "2"},
+                {"", "socket: Too many open files\nsmi init fail\n", 255},
+                [](FakeDriver &d) { d.fail_socket(EMFILE); }},
+        // A refused read shows no value: none was read.
+        RunCase{"read_refused", Family::Mii, {"1", "2"},
+                {"dev_addr 1, reg_addr 2\n",
+                 "SIOCGMIIREG on eth0 failed: Input/output error, ioctl type = 8948\n", 255},
+                refuse_reads},
+        RunCase{"read_refused_private", Family::Private, {"1", "2"},
+                {"dev_addr 1, reg_addr 2\n",
+                 "SIOCGMIIREG on eth0 failed: Input/output error, ioctl type = 89f1\n", 255},
+                refuse_reads},
+        RunCase{"read_beyond_bus", Family::Mii, {"65569", "2"},
+                {"dev_addr 21, reg_addr 2\n",
+                 "SIOCGMIIREG on eth0 failed: No such device or address, ioctl type = 8948\n",
+                 255}},
+        RunCase{"write_refused", Family::Mii, {"1", "0", "0x8000"},
+                {"", "SIOCSMIIREG on eth0 failed: Operation not permitted\n", 255},
+                deny_net_admin},
+        RunCase{"write_refused_private", Family::Private, {"1", "0", "0x8000"},
+                {"", "SIOCSMIIREG on eth0 failed: Operation not permitted\n", 255},
+                deny_net_admin}),
+    [](const auto &p) { return std::string(p.param.name); });
+
+// What reached the driver in a write, and that it stayed in the PHY.
+struct WriteCase {
+    const char *name;
+    Family family;
+    std::vector<unsigned long> codes;
+};
+
+void PrintTo(const WriteCase &c, std::ostream *os) { *os << '"' << c.name << '"'; }
+
+class MdiorwWrite : public testing::TestWithParam<WriteCase> {};
+
+TEST_P(MdiorwWrite, StoresSixteenBitsAndReadsThemBack)
+{
+    const WriteCase &c = GetParam();
+    FakeDriver driver;
+    driver.add_interface("eth0", c.family);
+    ASSERT_EQ(qvtest::run_tool(tool_main, {"mdiorw", "65538", "4", "0x10de1"}).status, 0);
+    const fakemii::Request &asked = driver.requests().back();
+    EXPECT_EQ(asked.code, c.codes.back());
+    EXPECT_EQ(asked.phy_id, 2);
+    EXPECT_EQ(asked.reg_num, 4);
+    EXPECT_EQ(asked.val_in, 0x0DE1);
+    EXPECT_EQ(driver.codes(), c.codes);
+    EXPECT_EQ(qvtest::run_tool(tool_main, {"mdiorw", "2", "4"}).out,
+              "dev_addr 2, reg_addr 4\nread data: de1\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, MdiorwWrite,
+    testing::Values(WriteCase{"mii", Family::Mii, {0x8947, 0x8949}},
+                    WriteCase{"private", Family::Private, {0x8947, 0x89F0, 0x89F2}}),
+    [](const auto &p) { return std::string(p.param.name); });
+
+} // namespace
