@@ -18,7 +18,6 @@ namespace {
 
 constexpr const char *kDefaultPath = "/tmp/kez-sim.state";
 constexpr std::array<char, 8> kMagic{'K', 'E', 'Z', 'S', 'I', 'M', '1', '\0'};
-constexpr int64_t kMaxClock = INT64_MAX / 10;
 
 const char *state_path()
 {
@@ -41,9 +40,12 @@ std::optional<int64_t> parse_seconds(std::string_view text)
         return std::nullopt;
     int64_t value = 0;
     for (const char c : text) {
-        if (c < '0' || c > '9' || value > kMaxClock)
+        if (c < '0' || c > '9')
             return std::nullopt;
-        value = value * 10 + (c - '0');
+        const int digit = c - '0';
+        if (value > (INT64_MAX - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
     }
     return value;
 }
@@ -107,15 +109,17 @@ bool save_state(const SimState &state)
 {
     const char *path = state_path();
     std::array<char, PATH_MAX> temp;
-    const int len = snprintf(temp.data(), temp.size(), "%s.new", path);
+    const int len = snprintf(temp.data(), temp.size(), "%s.XXXXXX", path);
     if (len < 0 || static_cast<size_t>(len) >= temp.size()) {
         fprintf(stderr, "kez: %s: path too long\n", path);
         return false;
     }
-    // Written aside and renamed, so a run killed half-way leaves the old state.
-    qv::UniqueFd fd(open(temp.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    // Written to a new file of its own and renamed over the old one, so a run
+    // killed half-way leaves the old state, and a name planted in /tmp is
+    // never written through.
+    qv::UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid()) {
-        perror(temp.data());
+        perror(path);
         return false;
     }
     bool saved = write_all(fd.get(), state, temp.data());

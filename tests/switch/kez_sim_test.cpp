@@ -175,7 +175,14 @@ TEST_F(SimSwitch, ReportsAStateFileItCannotWrite)
     const std::string path = dir_ + "/missing/state";
     ASSERT_EQ(setenv("KEZ_SIM_STATE", path.c_str(), 1), 0);
     EXPECT_EQ(captured([] { EXPECT_EQ(loop_kez(), -1); }).err,
-              path + ".new: No such file or directory\n");
+              path + ": No such file or directory\n");
+}
+
+TEST_F(SimSwitch, ClockMustBeSeconds)
+{
+    ASSERT_EQ(setenv("KEZ_SIM_CLOCK", "99999999999999999999", 1), 0);
+    EXPECT_EQ(captured([] { EXPECT_EQ(loop_kez(), 0); }).err,
+              "kez: KEZ_SIM_CLOCK=99999999999999999999 is not a number of seconds\n");
 }
 
 TEST_F(SimSwitch, AddressTableAndRegisters)
