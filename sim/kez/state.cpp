@@ -1,0 +1,139 @@
+#include "state.hpp"
+
+#include "unique_fd.hpp"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string_view>
+
+namespace kezsim {
+namespace {
+
+constexpr const char *kDefaultPath = "/tmp/kez-sim.state";
+constexpr std::array<char, 8> kMagic{'K', 'E', 'Z', 'S', 'I', 'M', '1', '\0'};
+
+const char *state_path()
+{
+    const char *path = getenv("KEZ_SIM_STATE");
+    return path != nullptr && path[0] != '\0' ? path : kDefaultPath;
+}
+
+SimState fresh_state(int64_t now)
+{
+    SimState state;
+    state.magic = kMagic;
+    state.cleared.fill(now);
+    state.fetched.fill(kNever);
+    return state;
+}
+
+std::optional<int64_t> parse_seconds(std::string_view text)
+{
+    if (text.empty())
+        return std::nullopt;
+    int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        const int digit = c - '0';
+        if (value > (INT64_MAX - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+bool write_all(int fd, const SimState &state, const char *path)
+{
+    const ssize_t n = write(fd, &state, sizeof state);
+    if (n < 0) {
+        perror(path);
+        return false;
+    }
+    if (static_cast<size_t>(n) != sizeof state) {
+        fprintf(stderr, "kez: %s: short write\n", path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int64_t sim_now()
+{
+    const char *fixed = getenv("KEZ_SIM_CLOCK");
+    if (fixed != nullptr) {
+        if (const std::optional<int64_t> seconds = parse_seconds(fixed))
+            return *seconds;
+        fprintf(stderr, "kez: KEZ_SIM_CLOCK=%s is not a number of seconds\n", fixed);
+    }
+    // time() cannot fail when it is given no pointer to fill.
+    return static_cast<int64_t>(time(nullptr));
+}
+
+bool load_state(SimState &state, int64_t now)
+{
+    const char *path = state_path();
+    const qv::UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        if (errno != ENOENT) {
+            perror(path);
+            return false;
+        }
+        state = fresh_state(now);
+        return true;
+    }
+    SimState stored;
+    const ssize_t n = read(fd.get(), &stored, sizeof stored);
+    if (n < 0) {
+        perror(path);
+        return false;
+    }
+    if (static_cast<size_t>(n) != sizeof stored || stored.magic != kMagic) {
+        fprintf(stderr, "kez: %s is not a switch state file, starting afresh\n", path);
+        state = fresh_state(now);
+        return true;
+    }
+    state = stored;
+    return true;
+}
+
+bool save_state(const SimState &state)
+{
+    const char *path = state_path();
+    std::array<char, PATH_MAX> temp;
+    const int len = snprintf(temp.data(), temp.size(), "%s.XXXXXX", path);
+    if (len < 0 || static_cast<size_t>(len) >= temp.size()) {
+        fprintf(stderr, "kez: %s: path too long\n", path);
+        return false;
+    }
+    // Written to a new file of its own and renamed over the old one, so a run
+    // killed half-way leaves the old state, and a name planted in /tmp is
+    // never written through.
+    qv::UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.valid()) {
+        perror(path);
+        return false;
+    }
+    bool saved = write_all(fd.get(), state, temp.data());
+    if (saved && close(fd.release()) < 0) {
+        perror(temp.data());
+        saved = false;
+    }
+    if (saved && rename(temp.data(), path) < 0) {
+        perror(path);
+        saved = false;
+    }
+    if (!saved)
+        (void)unlink(temp.data());
+    return saved;
+}
+
+} // namespace kezsim

@@ -1,0 +1,37 @@
+#pragma once
+
+// What the simulated switch remembers between runs, kept in a small file so
+// that counters behave like hardware: they grow with time, and a clear holds
+// for every later run.
+
+#include <array>
+#include <cstdint>
+
+namespace kezsim {
+
+constexpr int kSwitchPorts = 11;
+constexpr int64_t kNever = -1;
+
+struct SimState {
+    std::array<char, 8> magic;
+    // Per switch port: when its counters were last cleared (they count from
+    // there) and when MIB_dump last fetched them (kNever if it has not).
+    std::array<int64_t, kSwitchPorts> cleared;
+    std::array<int64_t, kSwitchPorts> fetched;
+};
+static_assert(sizeof(SimState) == 8 + 2 * kSwitchPorts * 8, "the state file has no padding");
+
+// Seconds on the simulated switch's clock: KEZ_SIM_CLOCK when it is set (so
+// that runs can be repeated exactly), the wall clock otherwise.
+int64_t sim_now();
+
+// Loads the state from KEZ_SIM_STATE (default /tmp/kez-sim.state). Without a
+// file the switch has just come up: every counter starts at now. Returns
+// false, with the reason printed, when the file cannot be read.
+bool load_state(SimState &state, int64_t now);
+
+// Replaces the state file as a whole. Returns false, with the reason printed,
+// on failure.
+bool save_state(const SimState &state);
+
+} // namespace kezsim

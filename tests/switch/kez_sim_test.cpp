@@ -1,0 +1,201 @@
+// The stand-in switch library, called directly as kez-tool would.
+
+#include "capture.hpp"
+#include "kez.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct Output {
+    std::string out;
+    std::string err;
+};
+
+template <typename Call> Output captured(Call call)
+{
+    qvtest::CaptureOutput capture;
+    call();
+    return {capture.out(), capture.err()};
+}
+
+// Each test has its own switch: a private state file and a fixed clock.
+class SimSwitch : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/kez-sim-test.XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        state_ = dir_ + "/state";
+        ASSERT_EQ(setenv("KEZ_SIM_STATE", state_.c_str(), 1), 0);
+    }
+    void TearDown() override
+    {
+        (void)unsetenv("KEZ_SIM_STATE");
+        (void)unsetenv("KEZ_SIM_CLOCK");
+        (void)unlink(state_.c_str());
+        (void)rmdir(dir_.c_str());
+    }
+    static void at(int seconds) { ASSERT_EQ(setenv("KEZ_SIM_CLOCK", std::to_string(seconds).c_str(), 1), 0); }
+
+    // The counters of a switch port as show_mibs prints them.
+    static std::map<std::string, uint64_t> counters(int port)
+    {
+        EXPECT_EQ(MIB_dump(0, port), 0);
+        std::istringstream lines(captured([port] { show_mibs(port); }).out);
+        std::map<std::string, uint64_t> values;
+        std::string line;
+        char name[32];
+        uint64_t value;
+        while (std::getline(lines, line))
+            if (sscanf(line.c_str(), "%31s %" SCNu64, name, &value) == 2)
+                values[name] = value;
+        return values;
+    }
+
+    std::string dir_;
+    std::string state_;
+};
+
+TEST(SimPortMap, FollowsTheBoardWiring)
+{
+    const unsigned char wiring[KEZ_PORT_MAP_SIZE] = {9, 10, 8, 6, 7, 4, 5, 2, 3, 0, 1};
+    for (int i = 0; i < KEZ_PORT_MAP_SIZE; ++i)
+        EXPECT_EQ(L_GE_K47301T[i], wiring[i]) << "front port " << i;
+}
+
+TEST(SimInit, NeedsTheInterface)
+{
+    EXPECT_EQ(kez_init("lo"), 0);
+    EXPECT_LT(kez_init("kez-nosuch0"), 0);
+}
+
+TEST_F(SimSwitch, CountersGrowWithTime)
+{
+    at(1000);
+    ASSERT_EQ(loop_kez(), 0);
+    at(1010);
+    ASSERT_EQ(MIB_dump(0, 6), 0);
+    const Output o = captured([] { show_mibs(6); });
+    EXPECT_EQ(o.out, "switch port 6 (front port 3)\n"
+                     "Counter                     Value\n"
+                     "RxOctets                  8895600\n"
+                     "RxUnicast                   21000\n"
+                     "RxMulticast                   120\n"
+                     "RxBroadcast                    60\n"
+                     "RxFCSErrors                     0\n"
+                     "TxOctets                 12714300\n"
+                     "TxUnicast                   24000\n"
+                     "TxMulticast                   700\n"
+                     "TxBroadcast                   230\n");
+    EXPECT_EQ(o.err, "");
+}
+
+TEST_F(SimSwitch, ClearHoldsForLaterRunsOfThatPortOnly)
+{
+    at(1000);
+    ASSERT_EQ(loop_kez(), 0);
+    at(1010);
+    ASSERT_EQ(MIB_clear(0, 6), 0);
+    EXPECT_EQ(counters(6)["RxUnicast"], 0u);
+    at(1013);
+    EXPECT_EQ(counters(6)["RxUnicast"], 3u * 2100);
+    EXPECT_EQ(counters(5)["RxUnicast"], 13u * 15000);
+}
+
+TEST_F(SimSwitch, ShowsOnlyFetchedCounters)
+{
+    at(1000);
+    EXPECT_EQ(captured([] { show_mibs(4); }).out, "switch port 4: counters not fetched\n");
+}
+
+// The rate display's figures are the counters' growth over one second.
+TEST_F(SimSwitch, RatesAgreeWithCounters)
+{
+    at(2000);
+    const std::string rates = captured([] { show_rates(); }).out;
+    std::istringstream lines(rates);
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, "Port   Link    Rx kbit/s    Tx kbit/s  Rx frames/s  Tx frames/s");
+    for (int front = 0; front < KEZ_PORT_MAP_SIZE; ++front) {
+        const int port = L_GE_K47301T[front];
+        at(2000);
+        ASSERT_EQ(MIB_clear(0, port), 0);
+        at(2001);
+        auto c = counters(port);
+        ASSERT_TRUE(std::getline(lines, line));
+        char label[8], link[8];
+        uint64_t rx_kbit, tx_kbit, rx_frames, tx_frames;
+        ASSERT_EQ(sscanf(line.c_str(), "%7s %7s %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64, label, link,
+                         &rx_kbit, &tx_kbit, &rx_frames, &tx_frames), 6) << line;
+        EXPECT_EQ(label, front == 0 ? std::string("cpu") : std::to_string(front));
+        EXPECT_EQ(rx_kbit, c["RxOctets"] * 8 / 1000) << line;
+        EXPECT_EQ(tx_kbit, c["TxOctets"] * 8 / 1000) << line;
+        EXPECT_EQ(rx_frames, c["RxUnicast"] + c["RxMulticast"] + c["RxBroadcast"]) << line;
+        EXPECT_EQ(tx_frames, c["TxUnicast"] + c["TxMulticast"] + c["TxBroadcast"]) << line;
+        EXPECT_EQ(std::string(link) == "down", rx_frames + tx_frames == 0) << line;
+    }
+    EXPECT_FALSE(std::getline(lines, line));
+}
+
+TEST_F(SimSwitch, RefusesPortsAndUnitsItHasNot)
+{
+    EXPECT_EQ(captured([] { EXPECT_EQ(MIB_dump(0, 11), -1); }).err, "kez: no switch port 11\n");
+    EXPECT_EQ(captured([] { EXPECT_EQ(MIB_clear(0, -1), -1); }).err, "kez: no switch port -1\n");
+    EXPECT_EQ(captured([] { EXPECT_EQ(MIB_dump(1, 3), -1); }).err, "kez: no switch unit 1\n");
+    EXPECT_EQ(captured([] { show_atu_entry(ATU_dump(2)); }).err,
+              "kez: no switch unit 2\nkez: no address table entries read\n");
+    EXPECT_EQ(captured([] { show_regs(regs_dump(2)); }).out, "Addr    Value\n");
+}
+
+TEST_F(SimSwitch, DamagedStateFileStartsAfresh)
+{
+    std::ofstream(state_) << "not a state";
+    at(3000);
+    EXPECT_EQ(captured([] { EXPECT_EQ(loop_kez(), 0); }).err,
+              "kez: " + state_ + " is not a switch state file, starting afresh\n");
+    at(3002);
+    EXPECT_EQ(counters(10)["TxUnicast"], 2u * 18500);
+}
+
+TEST_F(SimSwitch, ReportsAStateFileItCannotWrite)
+{
+    const std::string path = dir_ + "/missing/state";
+    ASSERT_EQ(setenv("KEZ_SIM_STATE", path.c_str(), 1), 0);
+    EXPECT_EQ(captured([] { EXPECT_EQ(loop_kez(), -1); }).err,
+              path + ": No such file or directory\n");
+}
+
+TEST_F(SimSwitch, ClockMustBeSeconds)
+{
+    ASSERT_EQ(setenv("KEZ_SIM_CLOCK", "99999999999999999999", 1), 0);
+    EXPECT_EQ(captured([] { EXPECT_EQ(loop_kez(), 0); }).err,
+              "kez: KEZ_SIM_CLOCK=99999999999999999999 is not a number of seconds\n");
+}
+
+TEST_F(SimSwitch, AddressTableAndRegisters)
+{
+    const std::string atu = captured([] { show_atu_entry(ATU_dump(0)); }).out;
+    const std::string atu_head = "MAC                Port  State\n"
+                                 "01:80:c2:00:00:00     9  static\n";
+    EXPECT_EQ(atu.substr(0, atu_head.size()), atu_head);
+    EXPECT_EQ(std::count(atu.begin(), atu.end(), '\n'), 9);
+    const std::string regs = captured([] { show_regs(regs_dump(0)); }).out;
+    const std::string regs_head = "Addr    Value\n0x0000  0x4731\n";
+    EXPECT_EQ(regs.substr(0, regs_head.size()), regs_head);
+    EXPECT_EQ(std::count(regs.begin(), regs.end(), '\n'), 27);
+}
+
+} // namespace

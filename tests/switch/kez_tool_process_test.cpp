@@ -1,0 +1,142 @@
+// The built kez-tool over the stand-in switch library, run as a process in a
+// network namespace that has an eth0 (see with-eth0.sh).
+
+#include "process.hpp"
+
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using qvtest::RunResult;
+
+const std::string kAtuTable = "MAC                Port  State\n"
+                              "01:80:c2:00:00:00     9  static\n"
+                              "02:51:56:00:00:01     9  static\n"
+                              "02:00:00:0a:00:11    10  dynamic\n"
+                              "02:00:00:0a:00:12    10  dynamic\n"
+                              "02:00:00:06:00:21     6  dynamic\n"
+                              "02:00:00:05:00:31     5  dynamic\n"
+                              "02:00:00:01:00:41     1  dynamic\n"
+                              "02:00:00:00:00:51     0  dynamic\n";
+
+class KezToolProcess : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (if_nametoindex("eth0") == 0)
+            GTEST_SKIP() << "no interface eth0 here: run this test under with-eth0.sh";
+        char dir[] = "/tmp/kez-tool-test.XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        state_ = dir_ + "/state";
+        ASSERT_EQ(setenv("KEZ_SIM_STATE", state_.c_str(), 1), 0);
+    }
+    void TearDown() override
+    {
+        (void)unsetenv("KEZ_SIM_STATE");
+        (void)unlink(state_.c_str());
+        (void)rmdir(dir_.c_str());
+    }
+
+    // One run of kez-tool with the switch's clock at `seconds`.
+    static RunResult run_at(int seconds, const std::vector<std::string> &options)
+    {
+        EXPECT_EQ(setenv("KEZ_SIM_CLOCK", std::to_string(seconds).c_str(), 1), 0);
+        std::vector<std::string> args{"kez-tool"};
+        args.insert(args.end(), options.begin(), options.end());
+        return qvtest::run_program(KEZ_TOOL, args);
+    }
+
+    std::string dir_;
+    std::string state_;
+};
+
+TEST_F(KezToolProcess, TableAndCountersOfFrontPort3)
+{
+    EXPECT_EQ(run_at(1000, {}), (RunResult{"", "", 0}));
+    EXPECT_EQ(run_at(1010, {"-a", "-m", "3"}),
+              (RunResult{kAtuTable + "switch port 6 (front port 3)\n"
+                                     "Counter                     Value\n"
+                                     "RxOctets                  8895600\n"
+                                     "RxUnicast                   21000\n"
+                                     "RxMulticast                   120\n"
+                                     "RxBroadcast                    60\n"
+                                     "RxFCSErrors                     0\n"
+                                     "TxOctets                 12714300\n"
+                                     "TxUnicast                   24000\n"
+                                     "TxMulticast                   700\n"
+                                     "TxBroadcast                   230\n",
+                         "", 0}));
+}
+
+TEST_F(KezToolProcess, ClearedCountersStayClearedInLaterRuns)
+{
+    EXPECT_EQ(run_at(1000, {}), (RunResult{"", "", 0}));
+    EXPECT_EQ(run_at(1020, {"-c", "3"}), (RunResult{"", "", 0}));
+    EXPECT_EQ(run_at(1020, {"-m", "3"}),
+              (RunResult{"switch port 6 (front port 3)\n"
+                         "Counter                     Value\n"
+                         "RxOctets                        0\n"
+                         "RxUnicast                       0\n"
+                         "RxMulticast                     0\n"
+                         "RxBroadcast                     0\n"
+                         "RxFCSErrors                     0\n"
+                         "TxOctets                        0\n"
+                         "TxUnicast                       0\n"
+                         "TxMulticast                     0\n"
+                         "TxBroadcast                     0\n",
+                         "", 0}));
+    // Another port keeps counting from when the switch came up.
+    const RunResult other = run_at(1020, {"-m", "6"});
+    EXPECT_NE(other.out.find("RxUnicast                  300000\n"), std::string::npos) << other.out;
+}
+
+TEST_F(KezToolProcess, UnknownOptionAndBadPort)
+{
+    const RunResult usage = run_at(1000, {"-x", "-a"});
+    EXPECT_EQ(usage.err, "kez-tool: invalid option -- 'x'\n");
+    EXPECT_EQ(usage.out.substr(0, 27), "  Usage: kez-tool [options]");
+    EXPECT_EQ(usage.out.find("MAC"), std::string::npos);
+    EXPECT_EQ(usage.status, 0);
+    EXPECT_EQ(run_at(1000, {"-a", "-c", "abc"}), (RunResult{kAtuTable, "invalid port: abc\n", 255}));
+}
+
+// The rate display runs until it is killed: the table, one clear-screen,
+// then whole refreshes, and never the registers asked for after it.
+TEST_F(KezToolProcess, RateDisplayUntilKilled)
+{
+    ASSERT_EQ(setenv("KEZ_SIM_CLOCK", "1000", 1), 0);
+    const RunResult r = qvtest::run_program("timeout", {"timeout", "3", KEZ_TOOL, "-a", "-R", "-g"});
+    EXPECT_EQ(r.status, 124) << "timeout's status when it had to stop the program";
+    EXPECT_EQ(r.err, "");
+    const std::string head = kAtuTable + "\33[2J";
+    ASSERT_EQ(r.out.substr(0, head.size()), head);
+    const std::string rates = r.out.substr(head.size());
+    const std::string header = "Port   Link    Rx kbit/s    Tx kbit/s  Rx frames/s  Tx frames/s\n";
+    ASSERT_EQ(rates.substr(0, header.size()), header);
+    const size_t second = rates.find(header, header.size());
+    const std::string refresh = rates.substr(0, second);
+    EXPECT_EQ(std::count(refresh.begin(), refresh.end(), '\n'), 12);
+    for (size_t at = 0; at < rates.size(); at += refresh.size())
+        EXPECT_EQ(rates.substr(at, refresh.size()), refresh) << "refresh at " << at;
+    EXPECT_EQ(r.out.find("Addr"), std::string::npos);
+    EXPECT_EQ(r.out.find("\33[2J", head.size()), std::string::npos);
+}
+
+// In a namespace of its own, without eth0, the library does not start.
+TEST_F(KezToolProcess, SilentWithoutTheSwitchInterface)
+{
+    const RunResult probe = qvtest::run_program("unshare", {"unshare", "-rn", "true"});
+    if (probe.status != 0)
+        GTEST_SKIP() << "cannot make a network namespace without eth0: " << probe.err;
+    EXPECT_EQ(qvtest::run_program("unshare", {"unshare", "-rn", KEZ_TOOL, "-h", "-a"}),
+              (RunResult{"", "", 255}));
+}
+
+} // namespace

@@ -1,0 +1,6 @@
+#include "hello.hpp"
+
+int main(int argc, char **argv)
+{
+    return tool_main(argc, argv);
+}

@@ -1,0 +1,131 @@
+// kez-tool: console front end of the switch management library.
+
+#include "kez_tool.hpp"
+
+#include "kez.h"
+
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr const char *kInterface = "eth0";
+constexpr const char *kOptions = "sham:c:Rg";
+constexpr useconds_t kRefreshMicros = 1000000;
+constexpr int kLastPort = KEZ_PORT_MAP_SIZE - 1;
+
+constexpr const char *kUsage =
+    "  Usage: kez-tool [options]\n"
+    "\tOptions:\n"
+    "\t-s         Show the mibs describe \n"
+    "\t-h         Show the kez-tool usage \n"
+    "\t-a         Display the mac address of the device \n"
+    "\t-m <port>  Display the MIB Statistics of the select port \n"
+    "\t-c <port>  Clear the MIB Statistics of the select port \n"
+    "\t-R         Display the speed on real time(1s) \n"
+    "\t-g         Display the all of the registers on the device \n";
+
+// A port is a whole decimal number that names an entry of the port map.
+std::optional<int> parse_port(const char *text)
+{
+    const std::string_view s(text);
+    if (s.empty())
+        return std::nullopt;
+    int value = 0;
+    for (const char c : s) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > kLastPort)
+            return std::nullopt;
+    }
+    return value;
+}
+
+// The switch's own number for the port named by text.
+std::optional<int> switch_port(const char *text)
+{
+    const std::optional<int> port = parse_port(text);
+    if (!port) {
+        fprintf(stderr, "invalid port: %s\n", text);
+        return std::nullopt;
+    }
+    return L_GE_K47301T[*port];
+}
+
+// Runs until the process is killed. Each refresh is flushed so that it also
+// shows when the output goes to a pipe.
+[[noreturn]] void show_rates_forever()
+{
+    printf("\33[2J");
+    for (;;) {
+        show_rates();
+        (void)fflush(stdout);
+        // A signal that cuts the sleep short only brings the next refresh forward.
+        (void)usleep(kRefreshMicros);
+    }
+}
+
+enum class Next { kOption, kDone, kFailed };
+
+Next carry_out(int option, const char *argument)
+{
+    std::optional<int> port;
+    switch (option) {
+    case 's':
+        show_mib_help();
+        return Next::kOption;
+    case 'h':
+        puts(kUsage);
+        return Next::kOption;
+    case 'a':
+        show_atu_entry(ATU_dump(0));
+        return Next::kOption;
+    case 'm':
+        if (!(port = switch_port(argument)))
+            return Next::kFailed;
+        (void)MIB_dump(0, *port);
+        show_mibs(*port);
+        return Next::kOption;
+    case 'c':
+        if (!(port = switch_port(argument)))
+            return Next::kFailed;
+        (void)MIB_clear(0, *port);
+        return Next::kOption;
+    case 'g':
+        show_regs(regs_dump(0));
+        return Next::kOption;
+    case 'R':
+        show_rates_forever();
+    default: // an unknown option or a missing port; getopt has said which
+        puts(kUsage);
+        return Next::kDone;
+    }
+}
+
+} // namespace
+
+int tool_main(int argc, char **argv)
+{
+    if (kez_init(kInterface) < 0)
+        return -1;
+    (void)kez_id_init(getpid() & 0xFF);
+    (void)loop_kez();
+
+    int option;
+    while ((option = getopt(argc, argv, kOptions)) != -1) {
+        switch (carry_out(option, optarg)) {
+        case Next::kOption:
+            break;
+        case Next::kDone:
+            return 0;
+        case Next::kFailed:
+            return -1;
+        }
+    }
+    return 0;
+}
