@@ -16,7 +16,11 @@ target_link_libraries(qv_device_options INTERFACE qv_warnings)
 target_compile_options(qv_device_options INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
   -fvisibility=hidden)
-target_link_options(qv_device_options INTERFACE -Wl,--no-as-needed -Wl,-z,defs)
+target_link_options(qv_device_options INTERFACE -Wl,--no-as-needed)
+# A sanitized shared library leaves the sanitizer's symbols to the program.
+if(NOT QV_SANITIZE)
+  target_link_options(qv_device_options INTERFACE -Wl,-z,defs)
+endif()
 
 # qv_device_target(<target>): a program or library that ships to the device.
 function(qv_device_target target)
@@ -43,3 +47,20 @@ endfunction()
 # The device's targets must not have them; targets linked by g++ (the tests)
 # get libstdc++ from the driver itself.
 set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")
+
+# Sanitizer builds instrument everything, tests and shipped code alike.
+if(QV_SANITIZE)
+  add_compile_options(-fsanitize=${QV_SANITIZE} -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    # The function-type check needs RTTI, which the device code has not.
+    add_compile_options(-fno-sanitize=function)
+  endif()
+  add_link_options(-fsanitize=${QV_SANITIZE})
+endif()
+if(QV_BUILD_FUZZERS)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "the fuzz harnesses need clang (libFuzzer)")
+  endif()
+  # Coverage for the fuzzer in all code; the harnesses add the driver.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -111,10 +111,13 @@ void show_mib_help(void)
 // by then, and leaves the endless loop after the set count.
 extern "C" int __wrap_usleep(useconds_t usec)
 {
-    std::string call = "usleep(" + std::to_string(usec) + ")";
-    if (g_library.written != nullptr)
-        call += " written=" + std::to_string(g_library.written->size());
-    record(call);
+    {
+        // Out of scope before the jump, which would skip its destructor.
+        std::string call = "usleep(" + std::to_string(usec) + ")";
+        if (g_library.written != nullptr)
+            call += " written=" + std::to_string(g_library.written->size());
+        record(call);
+    }
     if (g_library.sleeps_before_stop > 0 && --g_library.sleeps_before_stop == 0)
         std::longjmp(*g_library.stop, 1);
     return 0;
