@@ -22,6 +22,19 @@ execute_process(COMMAND ${QV_CROSS_TRIPLET}-gcc -print-file-name=include
   OUTPUT_VARIABLE gcc_include OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 set(cxx_include /usr/${QV_CROSS_TRIPLET}/include/c++/${gcc_version})
 
+# musl-dev brings no kernel headers. The cross toolchain's (the kernel's own
+# interface: MTD, MII, sockets...) are linked into a folder of their own,
+# so that none of glibc's headers, which sit beside them, can be found.
+set(QV_KERNEL_HEADERS ${CMAKE_BINARY_DIR}/kernel-headers)
+file(MAKE_DIRECTORY ${QV_KERNEL_HEADERS})
+foreach(dir IN ITEMS asm asm-generic drm linux misc mtd rdma sound video xen)
+  if(EXISTS /usr/${QV_CROSS_TRIPLET}/include/${dir} AND NOT EXISTS ${QV_KERNEL_HEADERS}/${dir})
+    file(CREATE_LINK /usr/${QV_CROSS_TRIPLET}/include/${dir} ${QV_KERNEL_HEADERS}/${dir} SYMBOLIC)
+  endif()
+endforeach()
+# The C wrapper's specs put musl's headers first; these come after them.
+string(APPEND CMAKE_C_FLAGS_INIT " -isystem ${QV_KERNEL_HEADERS}")
+
 # libstdc++'s headers first: they reach the C headers with #include_next.
 # Its configuration header was made for glibc and asks for glibc's version
 # macro, which musl does not have; musl-cxx.h answers it.
@@ -31,6 +44,7 @@ string(JOIN " " CMAKE_CXX_FLAGS_INIT ${CMAKE_CXX_FLAGS_INIT}
   -isystem ${cxx_include}/${QV_CROSS_TRIPLET}
   -isystem ${cxx_include}/backward
   -isystem /usr/include/${QV_MUSL_TRIPLET}
+  -isystem ${QV_KERNEL_HEADERS}
   -isystem ${gcc_include}
   -include ${CMAKE_CURRENT_LIST_DIR}/musl-cxx.h)
 
