@@ -14,7 +14,9 @@ include(${CMAKE_CURRENT_LIST_DIR}/cortex-a7.cmake)
 set(QV_MUSL_TRIPLET arm-linux-musleabihf)
 set(CMAKE_C_COMPILER ${QV_MUSL_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${QV_CROSS_TRIPLET}-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/lib/${QV_MUSL_TRIPLET} /usr/include/${QV_MUSL_TRIPLET})
+# musl-dev has no sysroot to search; this root only keeps find_library and
+# find_path from finding the PC's libraries and headers.
+set(CMAKE_FIND_ROOT_PATH /usr/lib/${QV_MUSL_TRIPLET})
 
 execute_process(COMMAND ${QV_CROSS_TRIPLET}-gcc -dumpversion
   OUTPUT_VARIABLE gcc_version OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
