@@ -29,6 +29,18 @@ function(qv_device_target target)
     LINKER_LANGUAGE C
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
+  # Our libraries have no static objects to construct or destroy, so they
+  # are linked without the C runtime's start files (crti, crtbeginS...).
+  # Those bring init and fini code, four weak imports and their relocations:
+  # about 500 bytes, enough to push a small library's read-only part past
+  # the first page, which costs a further 4 KiB of padding in the file
+  # because the RELRO data has to start on a page of its own. A static
+  # object with a destructor would need the start files' __dso_handle and
+  # then fails to link under -z defs instead of misbehaving.
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    target_link_options(${target} PRIVATE -nostartfiles)
+  endif()
 endfunction()
 
 # Objects compiled with the device options but linked into a test.

@@ -25,3 +25,28 @@ qv_need() {
 
 # What a PC build with its tests needs.
 QV_HOST_PACKAGES="cmake ninja-build g++ gcc binutils pkgconf libgtest-dev libgmock-dev iproute2 util-linux"
+
+# qv_need_arch ARCH: makes sure dpkg takes packages of the architecture ARCH
+# (for PACKAGE:ARCH in qv_need). As root it adds it; otherwise it names the
+# commands and fails.
+qv_need_arch() {
+    [ "$(dpkg --print-architecture)" = "$1" ] && return 0
+    dpkg --print-foreign-architectures | grep -qx "$1" && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "dpkg does not take $1 packages yet" >&2
+        echo "add it with: sudo dpkg --add-architecture $1 && sudo apt-get update" >&2
+        return 1
+    fi
+    echo "adding the $1 architecture to dpkg"
+    dpkg --add-architecture "$1" || return 1
+    # The package lists must be read again to know the new architecture.
+    QV_APT_UPDATED=
+}
+
+# The cross build for the board (glibc) with its tests run by qemu-user, and
+# GoogleTest's sources to build it for the board.
+QV_ARMHF_PACKAGES="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf qemu-user googletest"
+
+# The build against musl, OpenWrt's C library (needs the armhf architecture:
+# qv_need_arch armhf).
+QV_MUSL_PACKAGES="musl-dev:armhf"
