@@ -50,3 +50,7 @@ QV_ARMHF_PACKAGES="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf qemu-use
 # The build against musl, OpenWrt's C library (needs the armhf architecture:
 # qv_need_arch armhf).
 QV_MUSL_PACKAGES="musl-dev:armhf"
+
+# The sanitizer build with its fuzz harnesses: clang, and its runtimes
+# (AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer).
+QV_SANITIZE_PACKAGES="clang libclang-rt-14-dev"
