@@ -1,0 +1,17 @@
+# Sourced by the board scripts.
+
+say() { printf 'board: %s\n' "$*" >&2; }
+fail() { printf 'board: %s\n' "$*" >&2; exit 1; }
+
+# Downloads and unpacked packages live outside the checkout, shared by every
+# worktree of the user.
+board_cache() { echo "${QV_BOARD_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qvboard}"; }
+
+# board_arch BOARD: what a board is built from.
+board_arch() {
+    case $1 in
+    imx6ul) deb_arch=armhf kernel_meta=linux-image-armmp ;;
+    x86) deb_arch=amd64 kernel_meta=linux-image-amd64 ;;
+    *) fail "unknown board '$1' (imx6ul or x86)" ;;
+    esac
+}
