@@ -10,8 +10,11 @@ board_cache() { echo "${QV_BOARD_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qvboard}
 # board_arch BOARD: what a board is built from.
 board_arch() {
     case $1 in
-    imx6ul) deb_arch=armhf kernel_meta=linux-image-armmp ;;
-    x86) deb_arch=amd64 kernel_meta=linux-image-amd64 ;;
+    imx6ul)
+        deb_arch=armhf kernel_meta=linux-image-armmp
+        board_cc="arm-linux-gnueabihf-gcc -mcpu=cortex-a7 -mfpu=neon-vfpv4 -mfloat-abi=hard"
+        ;;
+    x86) deb_arch=amd64 kernel_meta=linux-image-amd64 board_cc=gcc ;;
     *) fail "unknown board '$1' (imx6ul or x86)" ;;
     esac
 }
