@@ -206,6 +206,9 @@ test_mdio() {
         mdiorw 1 2
     check "the PHY's second identifier register, in hex" 0 "dev_addr 1, reg_addr 3\nread data: $phy_id2\n" '' \
         mdiorw 0x1 0X3
+    # The MII request carries 16-bit addresses: 65537 reaches the driver as 1.
+    check "a PHY address beyond 16 bits is cut to its low bits" 0 \
+        "dev_addr 1, reg_addr 2\nread data: $phy_id1\n" '' mdiorw 65537 2
     check "the advertisement register after reset" 0 "dev_addr 1, reg_addr 4\nread data: $phy_advert\n" '' \
         mdiorw 1 4
     # Pause added to what is advertised: a value the PHY and its driver keep.
