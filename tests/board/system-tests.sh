@@ -287,6 +287,20 @@ switch_no_port() {
     kez noport 0 "kez-tool: option requires an argument -- 'm'\n" -m && ends_with_usage /tmp/kez.noport
 }
 
+# The rate display runs until it is stopped: still running after two
+# seconds, with the screen cleared first.
+switch_rates() {
+    local pid alive=0 clear
+    kez-tool -R -g >/tmp/kez.rates 2>&1 &
+    pid=$!
+    sleep 2
+    kill -0 $pid 2>/dev/null && alive=1
+    kill $pid 2>/dev/null
+    wait $pid 2>/dev/null
+    clear=$(printf '\033[2J')
+    [ $alive = 1 ] && grep -qF "$clear" /tmp/kez.rates
+}
+
 test_switch() {
     have kez-tool "the switch front end" || return 0
     verdict "kez-tool shows the ATU table and a port's counters" switch_atu
@@ -294,6 +308,7 @@ test_switch() {
     verdict "kez-tool -h -a shows the usage, then the ATU table" switch_help_atu
     verdict "an unknown option shows the usage and stops" switch_bad
     verdict "a missing port shows the usage" switch_no_port
+    verdict "kez-tool -R shows the rates until it is stopped" switch_rates
 }
 
 if [ "$phase" = 2 ]; then
