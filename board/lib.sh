@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # Sourced by the board scripts.
 
 say() { printf 'board: %s\n' "$*" >&2; }
