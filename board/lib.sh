@@ -5,8 +5,18 @@ say() { printf 'board: %s\n' "$*" >&2; }
 fail() { printf 'board: %s\n' "$*" >&2; exit 1; }
 
 # Downloads and unpacked packages live outside the checkout, shared by every
-# worktree of the user.
-board_cache() { echo "${QV_BOARD_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qvboard}"; }
+# worktree of the user (a user without a home keeps them in /var/tmp).
+board_cache() {
+    if [ -n "${QV_BOARD_CACHE:-}" ]; then
+        echo "$QV_BOARD_CACHE"
+    elif [ -n "${XDG_CACHE_HOME:-}" ]; then
+        echo "$XDG_CACHE_HOME/qvboard"
+    elif [ -n "${HOME:-}" ]; then
+        echo "$HOME/.cache/qvboard"
+    else
+        echo "/var/tmp/qvboard-$(id -u)"
+    fi
+}
 
 # board_arch BOARD: what a board is built from.
 board_arch() {
