@@ -51,7 +51,7 @@ check() {
     printf '%b' "$3" >$want_out
     printf '%b' "$4" >$want_err
     shift 4
-    "$@" >$got_out 2>$got_err
+    "$@" </dev/null >$got_out 2>$got_err
     got=$?
     if [ "$got" = "$status" ] && cmp -s $want_out $got_out && cmp -s $want_err $got_err; then
         passed=$((passed + 1))
@@ -117,12 +117,23 @@ test_record() {
  00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
  00 00 00 00 00 00 00 00 ff ff ff ff ff ff ff ff
 ' '' flash_head
-    check "text that is not an address is rejected" 255 'invalid mac format\n' '' \
-        qv_setmac 0g:11:22:33:44:55
+    # Rejected texts: the byte lines printed before the fault, then the verdict.
+    while IFS='|' read -r name text lines; do
+        check "$name" 255 "${lines}invalid mac format\n" '' qv_setmac "$text"
+    done <<'EOF'
+a text that is not an address is rejected|0g:11:22:33:44:55|
+a text one digit short is rejected|00:11:22:33:44:5|mac [0] = [00]\nmac [1] = [11]\nmac [2] = [22]\nmac [3] = [33]\nmac [4] = [44]\n
+a text of two pairs is rejected|00:11|mac [0] = [00]\nmac [1] = [11]\n
+an empty text is rejected||
+EOF
     check "a group address is rejected" 255 \
         'mac [0] = [01]\nmac [1] = [00]\nmac [2] = [5e]\nmac [3] = [00]\nmac [4] = [00]\nmac [5] = [01]\ninvalid mac address: multicast\n' \
         '' qv_setmac 01:00:5e:00:00:01
     check "rejected addresses leave the record alone" 0 'mac = [00:11:22:33:44:55]\n' '' qv_setmac
+    check "text after the sixth pair is ignored" 0 \
+        'mac [0] = [02]\nmac [1] = [00]\nmac [2] = [00]\nmac [3] = [00]\nmac [4] = [00]\nmac [5] = [01]\n' '' \
+        qv_setmac 02:00:00:00:00:01:66
+    check "so six bytes were stored" 0 'mac = [02:00:00:00:00:01]\n' '' qv_setmac
     check "a new address replaces the old one" 0 \
         'mac [0] = [02]\nmac [1] = [a0]\nmac [2] = [b1]\nmac [3] = [c2]\nmac [4] = [d3]\nmac [5] = [e4]\n' '' \
         qv_setmac 02:A0:b1:C2:d3:E4
@@ -201,7 +212,11 @@ test_mdio() {
     have mdiorw "MDIO registers" || return 0
     usage='read: mdiorw [phy addr] [reg addr]\nwrite: mdiorw [phy addr] [reg addr] [reg_val]\n'
     check "mdiorw without arguments shows its usage" 255 "$usage" 'invalid argument !\n' mdiorw
-    check "mdiorw rejects a number it cannot parse" 255 '' 'parse argv error !\n' mdiorw 1 12a
+    # Numbers that do not parse end the run before the driver is asked.
+    for args in "1 12a" "0x 2" "1 4294967296" "1 0x100000000" "1 2 -1" "1 2 0x1g"; do
+        # shellcheck disable=SC2086
+        check "mdiorw rejects the number in: $args" 255 '' 'parse argv error !\n' mdiorw $args
+    done
     check "the PHY's first identifier register" 0 "dev_addr 1, reg_addr 2\nread data: $phy_id1\n" '' \
         mdiorw 1 2
     check "the PHY's second identifier register, in hex" 0 "dev_addr 1, reg_addr 3\nread data: $phy_id2\n" '' \
