@@ -6,9 +6,10 @@
 #   erase blocks and 2 KiB pages, partitioned so that /dev/mtd3 is four
 #   blocks, chip blocks 12 to 15.
 # x86: a PC with an e1000, whose driver answers for its one PHY whatever
-#   the address asked (so address 1 reaches it too), and NOR-like flash: /dev/mtd3 is block2mtd over the first virtio disk, four 128 KiB
-#   erase blocks, kept in an image file on the host across boots. A small
-#   NAND simulator takes mtd0 to mtd2 first.
+#   the address asked (so address 1 reaches it too), and NOR-like flash:
+#   /dev/mtd3 is block2mtd over the first virtio disk, four 128 KiB erase
+#   blocks, kept in an image file on the host across boots. A small NAND
+#   simulator takes mtd0 to mtd2 first.
 
 case $(uname -m) in
 arm*) board=imx6ul ;;
