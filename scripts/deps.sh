@@ -38,9 +38,9 @@ qv_need_arch() {
         return 1
     fi
     echo "adding the $1 architecture to dpkg"
-    dpkg --add-architecture "$1" || return 1
     # The package lists must be read again to know the new architecture.
-    QV_APT_UPDATED=
+    dpkg --add-architecture "$1" && apt-get update -qq || return 1
+    QV_APT_UPDATED=1
 }
 
 # The cross build for the board (glibc) with its tests run by qemu-user, and
@@ -54,3 +54,10 @@ QV_MUSL_PACKAGES="musl-dev:armhf"
 # The sanitizer build with its fuzz harnesses: clang, and its runtimes
 # (AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer).
 QV_SANITIZE_PACKAGES="clang libclang-rt-14-dev"
+
+# --- Virtual boards (scripts/board, scripts/system-test) ---
+# qemu for both boards, the cross compilers for the i.MX6UL, and what packs
+# a board's root file system. The boards' kernels and busybox are not
+# installed: board/fetch downloads Debian's packages into a cache, the armhf
+# ones too, for which dpkg must know that architecture.
+QV_BOARD_PACKAGES="qemu-system-arm qemu-system-x86 g++-arm-linux-gnueabihf cpio kmod xz-utils util-linux"

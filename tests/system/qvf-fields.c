@@ -1,0 +1,74 @@
+/*
+ * qvf-fields: the system tests' way to reach libqvf's field operations on
+ * the board, through the installed libqvf.so and its C header.
+ *
+ *   qvf-fields get uid [LEN] | get prdt | get hdv | get mac
+ *   qvf-fields set uid|prdt|hdv TEXT
+ *
+ * A get prints the field as text on a line of its own (the MAC get prints
+ * its own line); a set prints nothing of its own. Exit status 0 when the
+ * library returned 0, 1 when it returned -1, 2 for a wrong command line.
+ */
+#include <qvf.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static int usage(void)
+{
+    fputs("usage: qvf-fields get uid [LEN] | get prdt|hdv|mac | set uid|prdt|hdv TEXT\n", stderr);
+    return 2;
+}
+
+static int get_field(const char *field, const char *len_text)
+{
+    char text[QVF_TEXT_FIELD_SIZE + 1] = {0};
+    unsigned char mac[6];
+    int result;
+
+    if (strcmp(field, "uid") == 0) {
+        char *end = NULL;
+        unsigned long len = len_text ? strtoul(len_text, &end, 10) : QVF_TEXT_FIELD_SIZE;
+        if ((len_text && *end != '\0') || len > QVF_TEXT_FIELD_SIZE)
+            return usage();
+        result = qvf_uid_get(text, (uint32_t)len);
+    } else if (strcmp(field, "prdt") == 0) {
+        result = qvf_prdt_get(text);
+    } else if (strcmp(field, "hdv") == 0) {
+        result = qvf_hdv_get(text);
+    } else if (strcmp(field, "mac") == 0) {
+        return qvf_mac_get(mac) == 0 ? 0 : 1;
+    } else {
+        return usage();
+    }
+    if (result != 0)
+        return 1;
+    printf("%.32s\n", text);
+    return 0;
+}
+
+static int set_field(const char *field, const char *value)
+{
+    /* The setters take the whole field: the text, zero-filled. */
+    char text[QVF_TEXT_FIELD_SIZE] = {0};
+    size_t len = strlen(value);
+    memcpy(text, value, len < sizeof text ? len : sizeof text);
+
+    if (strcmp(field, "uid") == 0)
+        return qvf_uid_set(text) == 0 ? 0 : 1;
+    if (strcmp(field, "prdt") == 0)
+        return qvf_prdt_set(text) == 0 ? 0 : 1;
+    if (strcmp(field, "hdv") == 0)
+        return qvf_hdv_set(text) == 0 ? 0 : 1;
+    return usage();
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && argc <= 4 && strcmp(argv[1], "get") == 0)
+        return get_field(argv[2], argc == 4 ? argv[3] : NULL);
+    if (argc == 4 && strcmp(argv[1], "set") == 0)
+        return set_field(argv[2], argv[3]);
+    return usage();
+}
