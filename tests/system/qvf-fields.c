@@ -3,11 +3,14 @@
  * the board, through the installed libqvf.so and its C header.
  *
  *   qvf-fields get uid [LEN] | get prdt | get hdv | get mac
- *   qvf-fields set uid|prdt|hdv TEXT
+ *   qvf-fields set uid|prdt|hdv TEXT | set mac XX:XX:XX:XX:XX:XX
+ *   qvf-fields raw read | raw write   (the 104 bytes on standard input)
  *
  * A get prints the field as text on a line of its own (the MAC get prints
- * its own line); a set prints nothing of its own. Exit status 0 when the
- * library returned 0, 1 when it returned -1, 2 for a wrong command line.
+ * its own line); a raw read prints the record's bytes in hex, 16 to a line,
+ * as od -An -tx1 does; a set or a raw write prints nothing of its own. The
+ * MAC set stores the address with two zero spare bytes. Exit status 0 when
+ * the library returned 0, 1 when it returned -1, 2 for a wrong command line.
  */
 #include <qvf.h>
 
@@ -17,7 +20,9 @@
 
 static int usage(void)
 {
-    fputs("usage: qvf-fields get uid [LEN] | get prdt|hdv|mac | set uid|prdt|hdv TEXT\n", stderr);
+    fputs("usage: qvf-fields get uid [LEN] | get prdt|hdv|mac | set uid|prdt|hdv TEXT"
+          " | set mac ADDRESS | raw read|write\n",
+          stderr);
     return 2;
 }
 
@@ -48,6 +53,16 @@ static int get_field(const char *field, const char *len_text)
     return 0;
 }
 
+static int set_mac(const char *value)
+{
+    unsigned char mac[QVF_MAC_FIELD_SIZE] = {0};
+    char end;
+    if (sscanf(value, "%2hhx:%2hhx:%2hhx:%2hhx:%2hhx:%2hhx%c", &mac[0], &mac[1], &mac[2], &mac[3],
+               &mac[4], &mac[5], &end) != 6)
+        return usage();
+    return qvf_mac_set(mac) == 0 ? 0 : 1;
+}
+
 static int set_field(const char *field, const char *value)
 {
     /* The setters take the whole field: the text, zero-filled. */
@@ -61,6 +76,27 @@ static int set_field(const char *field, const char *value)
         return qvf_prdt_set(text) == 0 ? 0 : 1;
     if (strcmp(field, "hdv") == 0)
         return qvf_hdv_set(text) == 0 ? 0 : 1;
+    if (strcmp(field, "mac") == 0)
+        return set_mac(value);
+    return usage();
+}
+
+static int raw(const char *operation)
+{
+    unsigned char record[QVF_RECORD_SIZE];
+
+    if (strcmp(operation, "read") == 0) {
+        if (qvf_raw_read(record) != 0)
+            return 1;
+        for (int i = 0; i < QVF_RECORD_SIZE; i++)
+            printf(" %02x%s", record[i], i % 16 == 15 || i == QVF_RECORD_SIZE - 1 ? "\n" : "");
+        return 0;
+    }
+    if (strcmp(operation, "write") == 0) {
+        if (fread(record, 1, sizeof record, stdin) != sizeof record)
+            return usage();
+        return qvf_raw_write(record) == 0 ? 0 : 1;
+    }
     return usage();
 }
 
@@ -70,5 +106,7 @@ int main(int argc, char **argv)
         return get_field(argv[2], argc == 4 ? argv[3] : NULL);
     if (argc == 4 && strcmp(argv[1], "set") == 0)
         return set_field(argv[2], argv[3]);
+    if (argc == 3 && strcmp(argv[1], "raw") == 0)
+        return raw(argv[2]);
     return usage();
 }

@@ -170,31 +170,205 @@ test_library() {
         qvf-fields get prdt
 }
 
-# NAND faults, injected by the simulator; the partition is chip blocks 12
-# to 15, its first page chip page 768.
-test_nand_faults() {
-    have qv_setmac "NAND faults" || return 0
-    flash_nand badblocks=13 || return 1
-    check "a bad block is reported and skipped" 0 \
-        "${mac_lines}\nSkipping bad block at 0x00020000" '' qv_setmac 00:11:22:33:44:55
-    check "the record is stored beside a bad block" 0 'mac = [00:11:22:33:44:55]\n' '' qv_setmac
+# Several programs at once on the flash: setters of every field and
+# readers, through the installed library. The figures go to the log.
+test_concurrency() {
+    have qvf-race "concurrent setters and readers" || return 0
+    local figures
+    figures=$(qvf-race 50 2>&1)
+    echo "# $figures"
+    case $figures in
+    "processes 8, sets 200, reads "*", lost updates 0, blank reads 0") verdict \
+        "8 processes at once: no update lost, no field read blank" true ;;
+    *) verdict "8 processes at once: no update lost, no field read blank" false ;;
+    esac
+}
 
-    # The first erase of the partition's first block succeeds, every later one fails.
-    flash_nand weakblocks=12:1 || return 1
-    check "a store before the erase failure" 0 "$mac_lines" '' qv_setmac 00:11:22:33:44:55
-    check "an erase failure is reported, not success" 255 \
-        'mac [0] = [02]\nmac [1] = [00]\nmac [2] = [00]\nmac [3] = [00]\nmac [4] = [00]\nmac [5] = [01]\nwrite mac fail\n' \
-        'MEMERASE: Input/output error\n' qv_setmac 02:00:00:00:00:01
+# The fault matrix: every fault the kernel gives against every operation on
+# the record, each compared with its exact output and status, and the flash
+# afterwards. Each fault starts from the record in /tmp/r0; the writes store
+# the values below in this order.
+fault_records() {
+    zeros() { head -c "$1" /dev/zero; }
+    { printf '\002\021\042\063\104\125\000\000'
+        printf 'uid-0'; zeros 27; printf 'hdv-0'; zeros 27; printf 'prdt-0'; zeros 26; } >/tmp/r0
+    { printf '\002\000\000\000\000\010\000\000'
+        printf 'uid-8'; zeros 27; printf 'hdv-8'; zeros 27; printf 'prdt-8'; zeros 26; } >/tmp/r1
+}
 
-    flash_nand weakpages=768:0 || return 1
-    check "a write failure is reported, not success" 255 "${mac_lines}write mac fail\n" \
-        'write: Input/output error\n' qv_setmac 00:11:22:33:44:55
-    if have qvf-fields "the library reports a write failure"; then
-        check "the library reports a write failure" 1 'write uid fail\n' \
-            'write: Input/output error\n' qvf-fields set uid 53-20-01-0A-01-10-00-00
+# The first 16 bytes of the partition: the address field and the start of
+# the unique id.
+flash_16() { od -An -v -tx1 -N 16 "$node"; }
+node=/dev/mtd3
+raw_write() { $as qvf-fields raw write <"$1"; }
+
+# What the flash holds after each of the six writes, when they all land.
+flash_written='02 00 00 00 00 07 00 00 75 69 64 2d 30 00 00 00
+02 00 00 00 00 08 00 00 75 69 64 2d 38 00 00 00
+02 00 00 00 00 09 00 00 75 69 64 2d 38 00 00 00
+02 00 00 00 00 09 00 00 75 69 64 2d 39 00 00 00
+02 00 00 00 00 09 00 00 75 69 64 2d 39 00 00 00
+02 00 00 00 00 09 00 00 75 69 64 2d 39 00 00 00'
+flash_r0='02 11 22 33 44 55 00 00 75 69 64 2d 30 00 00 00'
+flash_blank='ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff'
+store_lines='mac [0] = [02]\nmac [1] = [00]\nmac [2] = [00]\nmac [3] = [00]\nmac [4] = [00]\nmac [5] = [07]\n'
+
+# fault_reads FAULT ERROR: the six reads; ERROR is the line they fail with
+# on standard error, empty when they work.
+fault_reads() {
+    local f=$1 err=$2
+    if [ -n "$err" ]; then
+        check "$f: qv_setmac shows" 255 'qv_raw_read fail\n' "$err" $as qv_setmac
+        check "$f: raw read" 1 '' "$err" $as qvf-fields raw read
+        for field in mac uid hdv prdt; do
+            check "$f: get $field" 1 'qv_raw_read fail\n' "$err" $as qvf-fields get $field
+        done
+        return 0
     fi
+    check "$f: qv_setmac shows" 0 'mac = [02:11:22:33:44:55]\n' '' $as qv_setmac
+    check "$f: raw read" 0 "$(od -An -v -tx1 /tmp/r0)\n" '' $as qvf-fields raw read
+    check "$f: get mac" 0 'mac = 02:11:22:33:44:55:00:00:\n' '' $as qvf-fields get mac
+    check "$f: get uid" 0 'uid-0\n' '' $as qvf-fields get uid
+    check "$f: get hdv" 0 'hdv-0\n' '' $as qvf-fields get hdv
+    check "$f: get prdt" 0 'prdt-0\n' '' $as qvf-fields get prdt
+}
+
+# fault_writes FAULT HOW ERROR ERASED FLASH: the six writes. HOW is where
+# they fail: "read" (the record read), "write" (the rewrite) or "none";
+# ERROR the line on standard error; ERASED what the erase prints on
+# standard output first; FLASH the six first-16-byte lines the flash holds
+# after each write.
+fault_writes() {
+    local f=$1 how=$2 err=$3 erased=$4 flash=$5 n=0 status=0 fail='' line
+    case $how in
+    read) status=1 fail='qv_raw_read fail\n' erased='' ;;
+    write) status=1 fail=x ;;
+    esac
+    # fail_text MESSAGE: the setter's line when the rewrite fails.
+    fail_text() { if [ "$fail" = x ]; then printf '%s\\n' "$1"; else printf '%s' "$fail"; fi; }
+    write_op() {
+        local name=$1 st=$2 out=$3
+        shift 3
+        n=$((n + 1))
+        check "$f: $name" "$st" "$out" "$err" "$@"
+        line=$(echo "$flash" | sed -n "${n}p")
+        check "$f: flash after $name" 0 " $line\n" '' flash_16
+    }
+    local store_status=0 raw_out=$erased
+    [ "$status" = 1 ] && store_status=255
+    [ "$how" = read ] && raw_out=''
+    write_op "qv_setmac stores" $store_status "$store_lines$erased$(fail_text 'write mac fail')" \
+        $as qv_setmac 02:00:00:00:00:07
+    write_op "raw write" $status "$raw_out" raw_write /tmp/r1
+    write_op "set mac" $status "$erased$(fail_text 'write mac fail')" $as qvf-fields set mac 02:00:00:00:00:09
+    write_op "set uid" $status "$erased$(fail_text 'write uid fail')" $as qvf-fields set uid uid-9
+    write_op "set hdv" $status "$erased$(fail_text 'write hardware version fail')" \
+        $as qvf-fields set hdv hdv-9
+    write_op "set prdt" $status "$erased$(fail_text 'write product type fail')" \
+        $as qvf-fields set prdt prdt-9
+}
+
+# kept LINE: the same flash line six times.
+kept() { for _ in 1 2 3 4 5 6; do echo "$1"; done; }
+
+# fault_start FAULT [ERASED]: stores the starting record, as root.
+fault_start() {
+    check "$1: the starting record is stored" 0 "${2:-}" '' qvf-fields raw write </tmp/r0
+}
+
+# Faults of access, on both boards: the device missing (its node gone, as
+# when the flash driver did not attach), a user other than root without
+# access to it, and a device node that user may only read.
+test_access_faults() {
+    have qvf-fields "faults of access" || return 0
+    local denied='/dev/mtd3: Permission denied\n'
+    as=''
+    fault_start "no fault"
+    mv /dev/mtd3 /dev/mtd3.away
+    node=/dev/mtd3.away
+    fault_reads "missing device" '/dev/mtd3: No such file or directory\n'
+    fault_writes "missing device" read '/dev/mtd3: No such file or directory\n' '' "$(kept "$flash_r0")"
+    mv /dev/mtd3.away /dev/mtd3
+    node=/dev/mtd3
+    as='as-user 1000'
+    fault_reads "no permission" "$denied"
+    fault_writes "no permission" read "$denied" '' "$(kept "$flash_r0")"
+    chmod 444 /dev/mtd3
+    fault_reads "read-only device node" ''
+    fault_writes "read-only device node" write "$denied" '' "$(kept "$flash_r0")"
+    chmod 600 /dev/mtd3
+    as=''
+    check "after the faults of access, the record is the one stored" 0 \
+        'mac = [02:11:22:33:44:55]\n' '' qv_setmac
+}
+
+# NAND faults, injected by the simulator, each on a chip of its own; the
+# partition is chip blocks 12 to 15, its first page chip page 768.
+test_nand_faults() {
+    have qvf-fields "NAND faults" || return 0
+    local skip0='\nSkipping bad block at 0x00000000' skip1='\nSkipping bad block at 0x00020000'
+    local f
+    as=''
+    f="bad block"
+    flash_nand badblocks=13 || return 1
+    fault_start "$f" "$skip1"
+    fault_reads "$f" ''
+    fault_writes "$f" none '' "$skip1" "$flash_written"
+    check "$f: a read afterwards" 0 'mac = [02:00:00:00:00:09]\n' '' qv_setmac
+
+    # The record's own block gone bad: it is skipped by the erase, so the
+    # next write programs over the old record. What the flash then holds is
+    # old AND new, which the read-back catches.
+    f="bad block under the record"
+    flash_nand badblocks=12 || return 1
+    fault_start "$f" "$skip0"
+    fault_reads "$f" ''
+    fault_writes "$f" write '/dev/mtd3: verify failed: the flash does not hold the record written\n' \
+        "$skip0" '02 00 00 00 00 05 00 00 75 69 64 2d 30 00 00 00
+02 00 00 00 00 00 00 00 75 69 64 2d 30 00 00 00
+02 00 00 00 00 00 00 00 75 69 64 2d 30 00 00 00
+02 00 00 00 00 00 00 00 75 69 64 2d 30 00 00 00
+02 00 00 00 00 00 00 00 75 69 64 2d 30 00 00 00
+02 00 00 00 00 00 00 00 75 69 64 2d 30 00 00 00'
+    check "$f: a read afterwards gives the mixed record" 0 'mac = [02:00:00:00:00:00]\n' '' qv_setmac
+
+    # The first erase of the record's block succeeds, every later one fails
+    # (after the simulator has erased it: the old record is gone).
+    f="failing erase"
+    flash_nand weakblocks=12:1 || return 1
+    fault_start "$f"
+    fault_reads "$f" ''
+    fault_writes "$f" write 'MEMERASE: Input/output error\n' '' "$(kept "$flash_blank")"
+    check "$f: a read afterwards gives zeros" 0 'mac = [00:00:00:00:00:00]\n' '' qv_setmac
+
+    # Every program of the record's page fails; the simulator has written
+    # the page before it reports the failure.
+    f="failing page write"
+    flash_nand weakpages=768:0 || return 1
+    check "$f: the starting record is reported not written" 1 '' 'write: Input/output error\n' \
+        qvf-fields raw write </tmp/r0
+    fault_reads "$f" ''
+    fault_writes "$f" write 'write: Input/output error\n' '' "$flash_written"
+    check "$f: a read afterwards" 0 'mac = [02:00:00:00:00:09]\n' '' qv_setmac
 
     flash_nand
+}
+
+# The NOR-like board's disk made read-only: block2mtd does not attach to
+# it, so the programs find no device, and the record is there again once
+# the disk is writable.
+test_write_protected_disk() {
+    have qv_setmac "a write-protected disk" || return 0
+    fault_start "write-protected disk"
+    flash_off
+    blockdev --setro /dev/vda
+    modprobe block2mtd block2mtd=/dev/vda,128KiB
+    check "write-protected disk: no flash device" 1 '' '' test -e /dev/mtd3
+    check "write-protected disk: qv_setmac shows" 255 'qv_raw_read fail\n' \
+        '/dev/mtd3: No such file or directory\n' qv_setmac
+    blockdev --setrw /dev/vda
+    flash_nor || return 1
+    check "write-protected disk: the record is kept" 0 " $flash_r0\n" '' flash_16
 }
 
 # phy_down: an eth0 without a PHY, as with a switch whose PHY does not
@@ -336,9 +510,20 @@ else
     test_banner_and_board
     test_record
     test_library
-    [ "$board" = imx6ul ] && test_nand_faults
+    test_concurrency
+    fault_records
+    test_access_faults
+    if [ "$board" = imx6ul ]; then
+        test_nand_faults
+    else
+        test_write_protected_disk
+    fi
     test_mdio
     test_switch
+    if [ "$board" = x86 ] && have qvf-fields "a product type to keep across a reboot"; then
+        check "a product type to keep across a reboot" 0 '' '' \
+            qvf-fields set prdt QV-MR16-PL4C2-AX-0123456789abcde
+    fi
     if [ "$board" = x86 ] && have qv_setmac "an address to keep across a reboot"; then
         check "an address to keep across a reboot" 0 \
             'mac [0] = [0a]\nmac [1] = [0b]\nmac [2] = [0c]\nmac [3] = [0d]\nmac [4] = [0e]\nmac [5] = [0f]\n' '' \
