@@ -273,7 +273,7 @@ kept() { for _ in 1 2 3 4 5 6; do echo "$1"; done; }
 
 # fault_start FAULT [ERASED]: stores the starting record, as root.
 fault_start() {
-    check "$1: the starting record is stored" 0 "${2:-}" '' qvf-fields raw write </tmp/r0
+    as='' check "$1: the starting record is stored" 0 "${2:-}" '' raw_write /tmp/r0
 }
 
 # Faults of access, on both boards: the device missing (its node gone, as
@@ -346,7 +346,7 @@ test_nand_faults() {
     f="failing page write"
     flash_nand weakpages=768:0 || return 1
     check "$f: the starting record is reported not written" 1 '' 'write: Input/output error\n' \
-        qvf-fields raw write </tmp/r0
+        raw_write /tmp/r0
     fault_reads "$f" ''
     fault_writes "$f" write 'write: Input/output error\n' '' "$flash_written"
     check "$f: a read afterwards" 0 'mac = [02:00:00:00:00:09]\n' '' qv_setmac
