@@ -237,7 +237,7 @@ fault_reads() {
 # they fail: "read" (the record read), "write" (the rewrite) or "none";
 # ERROR the line on standard error; ERASED what the erase prints on
 # standard output first; FLASH the six first-16-byte lines the flash holds
-# after each write.
+# after each write (none: the flash cannot be read back).
 fault_writes() {
     local f=$1 how=$2 err=$3 erased=$4 flash=$5 n=0 status=0 fail='' line
     case $how in
@@ -251,6 +251,7 @@ fault_writes() {
         shift 3
         n=$((n + 1))
         check "$f: $name" "$st" "$out" "$err" "$@"
+        [ -n "$flash" ] || return 0
         line=$(echo "$flash" | sed -n "${n}p")
         check "$f: flash after $name" 0 " $line\n" '' flash_16
     }
@@ -351,7 +352,39 @@ test_nand_faults() {
     fault_writes "$f" write 'write: Input/output error\n' '' "$flash_written"
     check "$f: a read afterwards" 0 'mac = [02:00:00:00:00:09]\n' '' qv_setmac
 
+    # A page that loses its data once it has been read: every later read
+    # gets random bytes that the ECC cannot mend, and the MTD character
+    # device hands them over without an error. The reads succeed with a
+    # record nobody stored; the writes' read-back catches it.
+    f="page that loses its data"
+    flash_nand gravepages=768:2 || return 1
+    fault_start "$f"
+    garbled "$f: qv_setmac shows another address, exit status 0" 'mac = [02:11:22:33:44:55]\n' qv_setmac
+    garbled "$f: raw read gives other bytes, exit status 0" "$(od -An -v -tx1 /tmp/r0)\n" \
+        qvf-fields raw read
+    garbled "$f: get mac gives another address, exit status 0" 'mac = 02:11:22:33:44:55:00:00:\n' \
+        qvf-fields get mac
+    garbled "$f: get hdv gives other bytes, exit status 0" 'hdv-0\n' qvf-fields get hdv
+    fault_writes "$f" write '/dev/mtd3: verify failed: the flash does not hold the record written\n' '' ''
+
     flash_nand
+}
+
+# garbled NAME STORED COMMAND...: COMMAND exits 0 but prints something other
+# than STORED (a printf %b text), what it would print for the stored record.
+garbled() {
+    local name=$1
+    printf '%b' "$2" >$want_out
+    shift 2
+    "$@" </dev/null >$got_out 2>$got_err
+    local got=$?
+    if [ $got = 0 ] && [ -s $got_out ] && [ ! -s $got_err ] && ! cmp -s $want_out $got_out; then
+        verdict "$name" true
+        return 0
+    fi
+    echo "#   command: $*: exit status $got, stdout and stderr:"
+    sed 's/^/#   /' $got_out $got_err
+    verdict "$name" false
 }
 
 # The NOR-like board's disk made read-only: block2mtd does not attach to
