@@ -533,6 +533,69 @@ test_switch() {
     verdict "kez-tool -R shows the rates until it is stopped" switch_rates
 }
 
+# Faults of the disk under the x86 board's flash, each in a boot of its own
+# (board/system-test has qemu fail the disk), on the record phases 1 and 2
+# left.
+kept_record='mac = [0a:0b:0c:0d:0e:0f]\n'
+eio='Input/output error\n'
+
+# The record's own sector cannot be read.
+test_disk_bad_record() {
+    f="unreadable record"
+    check "$f: qv_setmac shows" 255 'qv_raw_read fail\n' "read: $eio" qv_setmac
+    check "$f: raw read" 1 '' "read: $eio" qvf-fields raw read
+    check "$f: get prdt" 1 'qv_raw_read fail\n' "read: $eio" qvf-fields get prdt
+    check "$f: qv_setmac stores" 255 "${store_lines}qv_raw_read fail\n" "read: $eio" \
+        qv_setmac 02:00:00:00:00:07
+    check "$f: set uid" 1 'qv_raw_read fail\n' "read: $eio" qvf-fields set uid uid-9
+    check "$f: raw write" 1 '' "MEMERASE: $eio" raw_write /tmp/r1
+    check "$f: still unreadable" 255 'qv_raw_read fail\n' "read: $eio" qv_setmac
+}
+
+# The second erase block cannot be read, so block2mtd cannot erase it;
+# the first one it has erased by then.
+test_disk_bad_block() {
+    f="erase block that cannot be erased"
+    check "$f: qv_setmac shows" 0 "$kept_record" '' qv_setmac
+    check "$f: get prdt" 0 'QV-MR16-PL4C2-AX-0123456789abcde\n' '' qvf-fields get prdt
+    check "$f: qv_setmac stores" 255 "${store_lines}write mac fail\n" "MEMERASE: $eio" \
+        qv_setmac 02:00:00:00:00:07
+    check "$f: flash after qv_setmac stores" 0 " $flash_blank\n" '' flash_16
+    check "$f: the old address is gone" 0 'mac = [00:00:00:00:00:00]\n' '' qv_setmac
+    check "$f: raw write" 1 '' "MEMERASE: $eio" raw_write /tmp/r1
+    check "$f: set uid" 1 'write uid fail\n' "MEMERASE: $eio" qvf-fields set uid uid-9
+    check "$f: flash afterwards" 0 " $flash_blank\n" '' flash_16
+}
+
+# Every write to the disk fails. block2mtd writes through the page cache,
+# and the write-back's failure reaches no program.
+test_disk_lost_writes() {
+    f="disk that loses writes"
+    check "$f: qv_setmac stores, and reports success" 0 "$store_lines" '' qv_setmac 02:00:00:00:00:07
+    check "$f: the address reads back from the cache" 0 'mac = [02:00:00:00:00:07]\n' '' qv_setmac
+    # The kernel remembers the failed write-back: once the cache is dropped,
+    # the next read of the page fails. (board/system-test finds the old
+    # record still in the disk's image.)
+    sync
+    echo 3 >/proc/sys/vm/drop_caches
+    check "$f: the next read, without the cache" 255 'qv_raw_read fail\n' "read: $eio" qv_setmac
+}
+
+case $phase in
+disk-bad-record | disk-bad-block | disk-lost-writes)
+    fault_records
+    if have qvf-fields "faults of the disk"; then
+        case $phase in
+        disk-bad-record) test_disk_bad_record ;;
+        disk-bad-block) test_disk_bad_block ;;
+        *) test_disk_lost_writes ;;
+        esac
+    fi
+    echo "$board: $passed passed, $failed failed, $skipped skipped"
+    exit $failed
+    ;;
+esac
+
 if [ "$phase" = 2 ]; then
     have qv_setmac "the address survives a reboot" &&
         check "the address survives a reboot" 0 "mac = [$kept_mac]\n" '' qv_setmac
