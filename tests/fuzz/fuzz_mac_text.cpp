@@ -6,12 +6,6 @@
 
 #include <cstring>
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    qvfuzz::silence_output();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // An exact-size copy: ASan catches any read past the NUL.

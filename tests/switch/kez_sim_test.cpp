@@ -2,6 +2,7 @@
 
 #include "capture.hpp"
 #include "kez.h"
+#include "sim_state.hpp"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -32,21 +33,6 @@ template <typename Call> Output captured(Call call)
 // Each test has its own switch: a private state file and a fixed clock.
 class SimSwitch : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/kez-sim-test.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        state_ = dir_ + "/state";
-        ASSERT_EQ(setenv("KEZ_SIM_STATE", state_.c_str(), 1), 0);
-    }
-    void TearDown() override
-    {
-        (void)unsetenv("KEZ_SIM_STATE");
-        (void)unsetenv("KEZ_SIM_CLOCK");
-        (void)unlink(state_.c_str());
-        (void)rmdir(dir_.c_str());
-    }
     static void at(int seconds) { ASSERT_EQ(setenv("KEZ_SIM_CLOCK", std::to_string(seconds).c_str(), 1), 0); }
 
     // The counters of a switch port as show_mibs prints them.
@@ -64,8 +50,8 @@ protected:
         return values;
     }
 
-    std::string dir_;
-    std::string state_;
+    qvtest::PrivateSimState sim_;
+    const std::string state_ = sim_.path();
 };
 
 TEST(SimPortMap, FollowsTheBoardWiring)
@@ -172,7 +158,7 @@ TEST_F(SimSwitch, DamagedStateFileStartsAfresh)
 
 TEST_F(SimSwitch, ReportsAStateFileItCannotWrite)
 {
-    const std::string path = dir_ + "/missing/state";
+    const std::string path = sim_.dir() + "/missing/state";
     ASSERT_EQ(setenv("KEZ_SIM_STATE", path.c_str(), 1), 0);
     EXPECT_EQ(captured([] { EXPECT_EQ(loop_kez(), -1); }).err,
               path + ": No such file or directory\n");

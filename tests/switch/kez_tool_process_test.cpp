@@ -2,6 +2,7 @@
 // network namespace that has an eth0 (see with-eth0.sh).
 
 #include "process.hpp"
+#include "sim_state.hpp"
 
 #include <gtest/gtest.h>
 #include <net/if.h>
@@ -31,17 +32,6 @@ protected:
     {
         if (if_nametoindex("eth0") == 0)
             GTEST_SKIP() << "no interface eth0 here: run this test under with-eth0.sh";
-        char dir[] = "/tmp/kez-tool-test.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        state_ = dir_ + "/state";
-        ASSERT_EQ(setenv("KEZ_SIM_STATE", state_.c_str(), 1), 0);
-    }
-    void TearDown() override
-    {
-        (void)unsetenv("KEZ_SIM_STATE");
-        (void)unlink(state_.c_str());
-        (void)rmdir(dir_.c_str());
     }
 
     // One run of kez-tool with the switch's clock at `seconds`.
@@ -53,8 +43,7 @@ protected:
         return qvtest::run_program(KEZ_TOOL, args);
     }
 
-    std::string dir_;
-    std::string state_;
+    qvtest::PrivateSimState sim_;
 };
 
 TEST_F(KezToolProcess, TableAndCountersOfFrontPort3)

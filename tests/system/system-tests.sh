@@ -499,6 +499,31 @@ verdict() {
     fi
 }
 
+# The stand-in switch on a private state and a fixed clock: the same
+# counters as on the PC, whatever the processor.
+kez_atu='MAC                Port  State\n01:80:c2:00:00:00     9  static\n02:51:56:00:00:01     9  static\n02:00:00:0a:00:11    10  dynamic\n02:00:00:0a:00:12    10  dynamic\n02:00:00:06:00:21     6  dynamic\n02:00:00:05:00:31     5  dynamic\n02:00:00:01:00:41     1  dynamic\n02:00:00:00:00:51     0  dynamic\n'
+kez_port3='switch port 6 (front port 3)\nCounter                     Value\n'
+kez_port3_10s="${kez_port3}RxOctets                  8895600\nRxUnicast                   21000\nRxMulticast                   120\nRxBroadcast                    60\nRxFCSErrors                     0\nTxOctets                 12714300\nTxUnicast                   24000\nTxMulticast                   700\nTxBroadcast                   230\n"
+kez_port3_clear="${kez_port3}RxOctets                        0\nRxUnicast                       0\nRxMulticast                     0\nRxBroadcast                     0\nRxFCSErrors                     0\nTxOctets                        0\nTxUnicast                       0\nTxMulticast                     0\nTxBroadcast                     0\n"
+
+# kez_at SECONDS ARGS...: kez-tool over the private switch at that clock.
+kez_at() {
+    local seconds=$1
+    shift
+    KEZ_SIM_STATE=/tmp/kez.state KEZ_SIM_CLOCK=$seconds kez-tool "$@"
+}
+
+switch_counters() {
+    rm -f /tmp/kez.state
+    check "kez-tool starts the switch and shows nothing of its own" 0 '' '' kez_at 1000
+    check "kez-tool -a -m 3: the address table and front port 3's counters" 0 \
+        "$kez_atu$kez_port3_10s" '' kez_at 1010 -a -m 3
+    check "kez-tool -c 3 clears front port 3" 0 '' '' kez_at 1020 -c 3
+    check "the cleared counters stay cleared in a later run" 0 "$kez_port3_clear" '' kez_at 1020 -m 3
+    check "a port that is not a number is refused" 255 "$kez_atu" 'invalid port: abc\n' \
+        kez_at 1020 -a -c abc
+}
+
 switch_atu() { kez atu 0 '' -a -m 1 && [ -s /tmp/kez.atu ]; }
 switch_help() { kez help 0 '' -h && ends_with_usage /tmp/kez.help; }
 switch_help_atu() { kez helpatu 0 '' -h -a && ! cmp -s /tmp/kez.help /tmp/kez.helpatu; }
@@ -525,6 +550,7 @@ switch_rates() {
 
 test_switch() {
     have kez-tool "the switch front end" || return 0
+    switch_counters
     verdict "kez-tool shows the ATU table and a port's counters" switch_atu
     verdict "kez-tool -h shows the usage" switch_help
     verdict "kez-tool -h -a shows the usage, then the ATU table" switch_help_atu
