@@ -5,7 +5,9 @@
 # and compares each run's standard output, standard error and exit status
 # with what the device gives. Serves both boards; where their hardware
 # differs, so do the expected values. PHASE 2 is the boot after a reboot:
-# it checks only that the flash kept what phase 1 stored last.
+# it checks only that the flash kept what phase 1 stored last. The phases
+# disk-bad-record, disk-bad-block and disk-lost-writes are boots of the x86
+# board whose disk qemu makes fail (see board/system-test).
 #
 # One line per case ("ok", "not ok" with the differences, or "ok ... # SKIP"
 # for a program this build does not have), then the count on a line of its
