@@ -34,7 +34,7 @@ static const char *const prefixes[FIELDS] = {"", "uid-", "hdv-", "prdt-"};
 
 /* What the children tell the parent, one slot each. */
 struct shared {
-    int setters_done;
+    int setters_done; /* set by the parent once every setter has exited */
     long failed[PROCESSES];
     long reads[READERS];
     long blank[READERS]; /* reads that found a field blank */
@@ -86,7 +86,6 @@ static void setter(struct shared *sh, int f, unsigned sets)
     for (unsigned n = 1; n <= sets; n++)
         if (set_value(f, n) != 0)
             sh->failed[f]++;
-    __atomic_fetch_add(&sh->setters_done, 1, __ATOMIC_SEQ_CST);
 }
 
 static void reader(struct shared *sh, int r)
@@ -112,7 +111,7 @@ static void reader(struct shared *sh, int r)
                 last[f] = n;
         }
         sh->blank[r] += blank;
-    } while (__atomic_load_n(&sh->setters_done, __ATOMIC_SEQ_CST) < FIELDS);
+    } while (!__atomic_load_n(&sh->setters_done, __ATOMIC_SEQ_CST));
 }
 
 /* Starts the children; each runs one setter or reader and exits. */
@@ -174,10 +173,14 @@ int main(int argc, char **argv)
         if (set_value(f, 0) != 0)
             return 1;
 
-    pid_t pids[PROCESSES];
+    pid_t pids[PROCESSES] = {0};
     int status = start(sh, (unsigned)sets, pids) == 0 ? 0 : 1;
+    /* The setters first; the readers stop once they are all gone, even
+     * one that died. */
     for (int i = 0; i < PROCESSES; i++) {
         int child;
+        if (i == FIELDS)
+            __atomic_store_n(&sh->setters_done, 1, __ATOMIC_SEQ_CST);
         if (pids[i] > 0 && (waitpid(pids[i], &child, 0) < 0 || !WIFEXITED(child) || WEXITSTATUS(child) != 0))
             status = 1;
     }
