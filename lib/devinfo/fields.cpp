@@ -56,7 +56,9 @@ extern "C" int qvf_uid_get(char *dst, uint32_t len)
         return -1;
     // A UID of 32 characters fills the field with no NUL after it.
     const auto *uid = reinterpret_cast<const char *>(record.uid.data());
-    const size_t length = strnlen(uid, record.uid.size());
+    size_t length = 0;
+    while (length < record.uid.size() && uid[length] != '\0')
+        ++length;
     if (length > len)
         return -1;
     memcpy(dst, uid, length);

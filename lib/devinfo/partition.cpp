@@ -27,7 +27,9 @@ constexpr unsigned long kMemGetBadBlock = 0x40084D0B;
 constexpr unsigned long kMemErase = 0x40084D02;
 static_assert(kMemGetInfo == MEMGETINFO);
 static_assert(kMemGetBadBlock == MEMGETBADBLOCK);
+constexpr unsigned long kEccGetStats = 0x80104D12;
 static_assert(kMemErase == MEMERASE);
+static_assert(kEccGetStats == ECCGETSTATS);
 
 // Largest flash page we are prepared to write in one piece.
 constexpr uint32_t kMaxWriteSize = 64 * 1024;
@@ -170,6 +172,14 @@ void clear_if_blank(std::array<uint8_t, N> &field)
         field.fill(0);
 }
 
+// How many reads the flash's error correction could not mend, or -1 when the
+// driver keeps no count.
+int64_t ecc_failures(int fd)
+{
+    mtd_ecc_stats stats{};
+    return ioctl(fd, kEccGetStats, &stats) < 0 ? -1 : stats.failed;
+}
+
 // Opens the partition read-only, takes the lock `operation` and reads the
 // record (blank fields as zeros). The descriptor, and with it the lock,
 // stays in `held`.
@@ -183,8 +193,15 @@ int read_locked(InfoRecord &record, int operation, qv::UniqueFd &held)
     if (!lock_partition(held.get(), operation))
         return -1;
     record = InfoRecord{}; // a short read leaves the tail zero
+    // NAND hands back a page its error correction could not mend as if the
+    // read had worked; only the driver's count of such reads tells.
+    const int64_t failures = ecc_failures(held.get());
     if (read(held.get(), &record, sizeof record) < 0) {
         perror("read");
+        return -1;
+    }
+    if (failures >= 0 && ecc_failures(held.get()) > failures) {
+        fprintf(stderr, "%s: uncorrectable ECC error\n", kDevicePath);
         return -1;
     }
     clear_if_blank(record.mac);

@@ -161,6 +161,19 @@ TEST_P(Setters, RefuseANullSource)
 INSTANTIATE_TEST_SUITE_P(Fields, Setters, ::testing::ValuesIn(kSetters),
                          qvtest::ByName{});
 
+TEST_F(FieldTest, AnUnreadableRecordIsNotRewritten)
+{
+    // Rewriting would store the garbage of the other fields as good data.
+    fakemtd::Device nand(fakemtd::kNand);
+    fakemtd::Install swap(nand);
+    nand.unreadable_pages = {0};
+    const char uid[32] = "53-20-01";
+    EXPECT_EQ(capture_call([&] { return qvf_uid_set(uid); }),
+              (RunResult{"qv_raw_read fail\n", "/dev/mtd3: uncorrectable ECC error\n", -1}));
+    EXPECT_EQ(nand.count(Call::Erase), 0u);
+    EXPECT_EQ(nand.count(Call::Write), 0u);
+}
+
 TEST_F(FieldTest, GettersReportAFailedRead)
 {
     dev.present = false;

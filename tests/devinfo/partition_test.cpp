@@ -131,6 +131,38 @@ TEST_F(ReadTest, NullBufferIsRefused)
     EXPECT_TRUE(dev.calls.empty());
 }
 
+struct EccCase {
+    const char *name;
+    bool driver_counts; // ECCGETSTATS answers
+    RunResult expected;
+};
+
+class UnreadablePage : public MtdTest, public ::testing::WithParamInterface<EccCase> {
+protected:
+    UnreadablePage() : MtdTest(fakemtd::kNand) {}
+};
+
+TEST_P(UnreadablePage, IsAFailedReadWhereTheDriverCountsIt)
+{
+    dev.program(0, RecordBytes{}.mac({2, 1, 2, 3, 4, 5, 0, 0}).bytes);
+    dev.unreadable_pages = {0};
+    if (!GetParam().driver_counts)
+        dev.failures[Call::EccStats] = ENOTTY;
+    Record r;
+    r.fill(0x55);
+    EXPECT_EQ(capture_call([&] { return qvf_raw_read(r.data()); }), GetParam().expected);
+    if (GetParam().expected.status != 0) {
+        EXPECT_EQ(r[0], 0x55) << "the caller's buffer is untouched";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, UnreadablePage,
+    ::testing::Values(EccCase{"counted", true, {"", "/dev/mtd3: uncorrectable ECC error\n", -1}},
+                      // A driver that keeps no count cannot tell: the garbage passes.
+                      EccCase{"not_counted", false, {"", "", 0}}),
+    qvtest::ByName{});
+
 // ---- erase ---------------------------------------------------------------
 
 class EraseTest : public MtdTest {

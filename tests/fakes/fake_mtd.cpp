@@ -216,6 +216,16 @@ extern "C" ssize_t __wrap_read(int fd, void *buf, size_t count)
     size_t n = std::min(count, size - std::min<size_t>(size, static_cast<size_t>(f->position)));
     n = std::min(n, g_device->read_limit.value_or(n));
     memcpy(buf, g_device->flash.data() + f->position, n);
+    // Like the kernel's MTD device, hand over what a page beyond the ECC's
+    // reach gave, and only count the failure.
+    const uint32_t page = g_device->geometry.writesize;
+    for (size_t at = static_cast<size_t>(f->position) / page * page; at < f->position + n; at += page) {
+        if (!g_device->unreadable_pages.count(static_cast<uint32_t>(at / page)))
+            continue;
+        ++g_device->ecc_failed;
+        for (size_t i = std::max<size_t>(at, static_cast<size_t>(f->position)); i < std::min(at + page, f->position + n); ++i)
+            static_cast<uint8_t *>(buf)[i - static_cast<size_t>(f->position)] ^= 0xA5;
+    }
     f->position += static_cast<off_t>(n);
     return static_cast<ssize_t>(n);
 }
@@ -289,6 +299,12 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...)
         return get_bad_block(static_cast<const int64_t *>(arg));
     case MEMERASE:
         return erase(*f, static_cast<const erase_info_user *>(arg));
+    case ECCGETSTATS:
+        if (!enter(Call::EccStats))
+            return -1;
+        *static_cast<mtd_ecc_stats *>(arg) = {0, g_device->ecc_failed,
+                                              static_cast<uint32_t>(g_device->bad_blocks.size()), 0};
+        return 0;
     default:
         return fail(ENOTTY);
     }

@@ -16,7 +16,7 @@
 
 namespace fakemtd {
 
-enum class Call { Open, Close, Read, Write, Lseek, Fstat, GetInfo, GetBadBlock, Erase, Flock };
+enum class Call { Open, Close, Read, Write, Lseek, Fstat, GetInfo, GetBadBlock, Erase, Flock, EccStats };
 
 struct Geometry {
     uint8_t type;
@@ -42,6 +42,8 @@ struct Device {
     std::set<uint32_t> weak_blocks;     // block numbers whose erase fails with EIO
     std::set<uint32_t> stuck_blocks;    // erase reports success but changes nothing
     bool lost_writes = false;           // writes report success but store nothing
+    std::set<uint32_t> unreadable_pages; // beyond the ECC: read as garbage, counted as failed
+    uint32_t ecc_failed = 0;            // the driver's count of uncorrectable reads
     std::map<Call, int> failures;       // every such call fails with this errno
     std::optional<size_t> write_limit;  // a write stores at most this many bytes
     std::optional<size_t> read_limit;   // a read returns at most this many bytes
