@@ -218,13 +218,14 @@ extern "C" ssize_t __wrap_read(int fd, void *buf, size_t count)
     memcpy(buf, g_device->flash.data() + f->position, n);
     // Like the kernel's MTD device, hand over what a page beyond the ECC's
     // reach gave, and only count the failure.
-    const uint32_t page = g_device->geometry.writesize;
-    for (size_t at = static_cast<size_t>(f->position) / page * page; at < f->position + n; at += page) {
+    const size_t page = g_device->geometry.writesize;
+    const size_t from = static_cast<size_t>(f->position);
+    for (size_t at = from / page * page; at < from + n; at += page) {
         if (!g_device->unreadable_pages.count(static_cast<uint32_t>(at / page)))
             continue;
         ++g_device->ecc_failed;
-        for (size_t i = std::max<size_t>(at, static_cast<size_t>(f->position)); i < std::min(at + page, f->position + n); ++i)
-            static_cast<uint8_t *>(buf)[i - static_cast<size_t>(f->position)] ^= 0xA5;
+        for (size_t i = std::max(at, from); i < std::min(at + page, from + n); ++i)
+            static_cast<uint8_t *>(buf)[i - from] ^= 0xA5;
     }
     f->position += static_cast<off_t>(n);
     return static_cast<ssize_t>(n);
