@@ -18,7 +18,7 @@ using qvtest::MtdTest;
 using qvtest::RecordBytes;
 using qvtest::RunResult;
 
-using Record = std::array<uint8_t, qvtest::kRecordSize>;
+using qvtest::Record;
 
 std::vector<uint8_t> bytes_of(const Record &r)
 {

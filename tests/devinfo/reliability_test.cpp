@@ -25,7 +25,7 @@ using qvtest::MtdTest;
 using qvtest::RecordBytes;
 using qvtest::RunResult;
 
-using Record = std::array<uint8_t, qvtest::kRecordSize>;
+using qvtest::Record;
 const std::string kVerifyFailed =
     "/dev/mtd3: verify failed: the flash does not hold the record written\n";
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,6 +14,9 @@
 namespace qvtest {
 
 inline constexpr size_t kRecordSize = 104;
+
+// A caller's buffer for the whole record.
+using Record = std::array<uint8_t, kRecordSize>;
 
 // Builds record bytes: fields given as text are NUL-padded; a field left
 // empty is left as erased flash (0xFF).
