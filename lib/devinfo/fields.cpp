@@ -1,6 +1,7 @@
 // Get and set of the record's four fields. Each call reads the whole
 // record; a set rewrites all of it.
 
+#include "qvf_static.hpp"
 #include "record.hpp"
 
 #include <cstddef>
@@ -10,7 +11,10 @@
 namespace {
 
 using qvf::InfoRecord;
-using Field = std::array<uint8_t, QVF_TEXT_FIELD_SIZE> InfoRecord::*;
+using TextField = std::array<uint8_t, QVF_TEXT_FIELD_SIZE> InfoRecord::*;
+
+// The MAC field holds the address, then two spare bytes.
+constexpr size_t kAddressBytes = 6;
 
 int read_record(InfoRecord &record)
 {
@@ -21,16 +25,28 @@ int read_record(InfoRecord &record)
     return 0;
 }
 
-int set_field(size_t offset, size_t size, const void *src, const char *failure)
+// Replaces `size` bytes of the record at `offset` with src; `failure` says
+// which field could not be written.
+int set_field(size_t offset, const void *src, size_t size, const char *failure)
 {
     if (src == nullptr) {
         puts("invalid argument");
         return -1;
     }
-    return qvf::update_record(offset, src, size, failure);
+    qvf::RecordUpdate update;
+    if (update.read() < 0) {
+        puts("qv_raw_read fail");
+        return -1;
+    }
+    memcpy(reinterpret_cast<unsigned char *>(&update.record) + offset, src, size);
+    if (update.rewrite() < 0) {
+        puts(failure);
+        return -1;
+    }
+    return 0;
 }
 
-int get_text_field(Field field, char *dst)
+int get_text_field(TextField field, char *dst)
 {
     if (dst == nullptr) {
         puts("invalid argument");
@@ -44,6 +60,20 @@ int get_text_field(Field field, char *dst)
 }
 
 } // namespace
+
+int qvf::mac_address_get(uint8_t address[6])
+{
+    InfoRecord record;
+    if (read_record(record) < 0)
+        return -1;
+    memcpy(address, record.mac.data(), kAddressBytes);
+    return 0;
+}
+
+int qvf::mac_address_set(const uint8_t address[6])
+{
+    return set_field(offsetof(InfoRecord, mac), address, kAddressBytes, "write mac fail");
+}
 
 extern "C" int qvf_uid_get(char *dst, uint32_t len)
 {
@@ -68,7 +98,7 @@ extern "C" int qvf_uid_get(char *dst, uint32_t len)
 
 extern "C" int qvf_uid_set(const char *src)
 {
-    return set_field(offsetof(InfoRecord, uid), QVF_TEXT_FIELD_SIZE, src, "write uid fail");
+    return set_field(offsetof(InfoRecord, uid), src, QVF_TEXT_FIELD_SIZE, "write uid fail");
 }
 
 extern "C" int qvf_mac_get(unsigned char *mac)
@@ -80,7 +110,7 @@ extern "C" int qvf_mac_get(unsigned char *mac)
     InfoRecord record;
     if (read_record(record) < 0)
         return -1;
-    memcpy(mac, record.mac.data(), 6);
+    memcpy(mac, record.mac.data(), kAddressBytes);
     const auto &m = record.mac;
     printf("mac = %02x:%02x:%02x:%02x:%02x:%02x:%02x:%02x:\n", m[0], m[1], m[2], m[3], m[4], m[5],
            m[6], m[7]);
@@ -89,7 +119,7 @@ extern "C" int qvf_mac_get(unsigned char *mac)
 
 extern "C" int qvf_mac_set(const unsigned char *mac)
 {
-    return set_field(offsetof(InfoRecord, mac), QVF_MAC_FIELD_SIZE, mac, "write mac fail");
+    return set_field(offsetof(InfoRecord, mac), mac, QVF_MAC_FIELD_SIZE, "write mac fail");
 }
 
 extern "C" int qvf_prdt_get(char *dst)
@@ -99,7 +129,8 @@ extern "C" int qvf_prdt_get(char *dst)
 
 extern "C" int qvf_prdt_set(const char *src)
 {
-    return set_field(offsetof(InfoRecord, product_type), QVF_TEXT_FIELD_SIZE, src, "write product type fail");
+    return set_field(offsetof(InfoRecord, product_type), src, QVF_TEXT_FIELD_SIZE,
+                     "write product type fail");
 }
 
 extern "C" int qvf_hdv_get(char *dst)
@@ -109,5 +140,6 @@ extern "C" int qvf_hdv_get(char *dst)
 
 extern "C" int qvf_hdv_set(const char *src)
 {
-    return set_field(offsetof(InfoRecord, hardware_version), QVF_TEXT_FIELD_SIZE, src, "write hardware version fail");
+    return set_field(offsetof(InfoRecord, hardware_version), src, QVF_TEXT_FIELD_SIZE,
+                     "write hardware version fail");
 }

@@ -180,27 +180,41 @@ int64_t ecc_failures(int fd)
     return ioctl(fd, kEccGetStats, &stats) < 0 ? -1 : stats.failed;
 }
 
-// Opens the partition read-only, takes the lock `operation` and reads the
-// record (blank fields as zeros). The descriptor, and with it the lock,
-// stays in `held`.
-int read_locked(InfoRecord &record, int operation, qv::UniqueFd &held)
+// Opens the partition; a failure is reported with the device's name.
+qv::UniqueFd open_partition(int flags)
 {
-    held.reset(open(kDevicePath, O_RDONLY | O_CLOEXEC));
-    if (!held.valid()) {
+    qv::UniqueFd fd(open(kDevicePath, flags | O_CLOEXEC));
+    if (!fd.valid())
         perror(kDevicePath);
+    return fd;
+}
+
+// Opens the partition and takes the lock `operation`, which lasts as long as
+// the descriptor returned (none on failure).
+qv::UniqueFd open_locked(int flags, int operation)
+{
+    qv::UniqueFd fd = open_partition(flags);
+    if (fd.valid() && !lock_partition(fd.get(), operation))
+        fd.reset();
+    return fd;
+}
+
+// Reads the record, blank fields as zeros; fails at once when the
+// partition did not open.
+int read_record(const qv::UniqueFd &partition, InfoRecord &record)
+{
+    if (!partition.valid())
         return -1;
-    }
-    if (!lock_partition(held.get(), operation))
-        return -1;
+    const int fd = partition.get();
     record = InfoRecord{}; // a short read leaves the tail zero
     // NAND hands back a page its error correction could not mend as if the
     // read had worked; only the driver's count of such reads tells.
-    const int64_t failures = ecc_failures(held.get());
-    if (read(held.get(), &record, sizeof record) < 0) {
+    const int64_t failures = ecc_failures(fd);
+    if (read(fd, &record, sizeof record) < 0) {
         perror("read");
         return -1;
     }
-    if (failures >= 0 && ecc_failures(held.get()) > failures) {
+    if (failures >= 0 && ecc_failures(fd) > failures) {
         fprintf(stderr, "%s: uncorrectable ECC error\n", kDevicePath);
         return -1;
     }
@@ -211,45 +225,38 @@ int read_locked(InfoRecord &record, int operation, qv::UniqueFd &held)
     return 0;
 }
 
-// Erases the partition and writes the record. With `take_lock` false the
-// caller already holds the exclusive lock through another descriptor.
-int write_locked(const unsigned char *record, bool take_lock)
+// Erases the partition, open for writing, and writes the record; fails at
+// once when the partition did not open.
+int rewrite_record(const qv::UniqueFd &partition, const unsigned char *record)
 {
-    qv::UniqueFd fd(open(kDevicePath, O_RDWR | O_CLOEXEC));
-    if (!fd.valid()) {
-        perror(kDevicePath);
+    if (!partition.valid())
         return -1;
-    }
-    if (take_lock && !lock_partition(fd.get(), LOCK_EX))
-        return -1;
+    const int fd = partition.get();
     mtd_info_user info{};
-    if (!query_geometry(fd.get(), info) || erase_blocks(fd.get(), info) < 0)
+    if (!query_geometry(fd, info) || erase_blocks(fd, info) < 0)
         return -1;
-    if (lseek(fd.get(), 0, SEEK_SET) < 0) {
+    if (lseek(fd, 0, SEEK_SET) < 0) {
         perror("lseek");
         return -1;
     }
-    if (write_record(fd.get(), record, info.writesize) < 0)
+    if (write_record(fd, record, info.writesize) < 0)
         return -1;
-    return verify_record(fd.get(), record);
+    return verify_record(fd, record);
 }
 
 } // namespace
 
-int qvf::update_record(size_t offset, const void *src, size_t size, const char *failure)
+int qvf::RecordUpdate::read()
 {
-    InfoRecord record;
-    qv::UniqueFd held;
-    if (read_locked(record, LOCK_EX, held) < 0) {
-        puts("qv_raw_read fail");
-        return -1;
-    }
-    memcpy(reinterpret_cast<unsigned char *>(&record) + offset, src, size);
-    if (write_locked(reinterpret_cast<const unsigned char *>(&record), false) < 0) {
-        puts(failure);
-        return -1;
-    }
-    return 0;
+    locked_ = open_locked(O_RDONLY, LOCK_EX);
+    return read_record(locked_, record);
+}
+
+int qvf::RecordUpdate::rewrite() const
+{
+    // Not locked again: the lock belongs to the read's open file, and
+    // another on this one would wait for it.
+    return rewrite_record(open_partition(O_RDWR), reinterpret_cast<const unsigned char *>(&record));
 }
 
 extern "C" int qvf_erase_partition(int fd)
@@ -267,8 +274,7 @@ extern "C" int qvf_raw_read(unsigned char *record)
         return -1;
     }
     InfoRecord local;
-    qv::UniqueFd held;
-    if (read_locked(local, LOCK_SH, held) < 0)
+    if (read_record(open_locked(O_RDONLY, LOCK_SH), local) < 0)
         return -1;
     memcpy(record, &local, sizeof local);
     return 0;
@@ -280,5 +286,5 @@ extern "C" int qvf_raw_write(const unsigned char *record)
         puts("invalid argument");
         return -1;
     }
-    return write_locked(record, true);
+    return rewrite_record(open_locked(O_RDWR, LOCK_EX), record);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "qvf.h"
+#include "unique_fd.hpp"
 
 #include <array>
 #include <cstddef>
@@ -29,11 +30,21 @@ static_assert(offsetof(InfoRecord, product_type) == 72);
 // Erased flash reads 0xFF: a field whose first byte is 0xFF was never set.
 inline constexpr uint8_t kErasedByte = 0xFF;
 
-// Replaces `size` bytes of the record at `offset` with src, holding the
-// partition's exclusive lock from the read to the end of the rewrite, so
-// that concurrent updates of other fields are not lost. Prints
-// "qv_raw_read fail" when the record cannot be read and `failure` when it
-// cannot be rewritten.
-int update_record(size_t offset, const void *src, size_t size, const char *failure);
+// One change of the record. read() takes the partition's exclusive lock,
+// which this object holds until it goes out of scope, so no other program's
+// update falls between the read and the rewrite. Both report a failure
+// themselves and return -1.
+class RecordUpdate {
+public:
+    int read();
+    // Erases the partition and writes `record` through a descriptor opened
+    // for writing.
+    int rewrite() const;
+
+    InfoRecord record{};
+
+private:
+    qv::UniqueFd locked_;
+};
 
 } // namespace qvf

@@ -2,12 +2,9 @@
 
 #include "setmac.hpp"
 
-#include "qvf.h"
-#include "record.hpp"
+#include "qvf_static.hpp"
 
-#include <array>
 #include <cstdio>
-#include <cstring>
 #include <string_view>
 
 namespace {
@@ -26,42 +23,28 @@ uint8_t hex_value(char c)
     return kNotHex;
 }
 
-using Record = std::array<unsigned char, QVF_RECORD_SIZE>;
-
-int read_record(Record &record)
-{
-    if (qvf_raw_read(record.data()) < 0) {
-        puts("qv_raw_read fail");
-        return -1;
-    }
-    return 0;
-}
-
 int show_mac()
 {
-    Record record;
-    if (read_record(record) < 0)
+    uint8_t a[kMacBytes];
+    if (qvf::mac_address_get(a) < 0)
         return -1;
-    printf("mac = [%02x:%02x:%02x:%02x:%02x:%02x]\n", record[0], record[1], record[2],
-           record[3], record[4], record[5]);
+    printf("mac = [%02x:%02x:%02x:%02x:%02x:%02x]\n", a[0], a[1], a[2], a[3], a[4], a[5]);
     return 0;
 }
 
 int store_mac(const char *text)
 {
-    std::array<uint8_t, QVF_MAC_FIELD_SIZE> field{};
-    if (!setmac::parse_mac_text(text, field.data())) {
+    uint8_t address[kMacBytes] = {};
+    if (!setmac::parse_mac_text(text, address)) {
         puts("invalid mac format");
         return -1;
     }
     // The group bit: such an address names many devices, never one.
-    if (field[0] & 0x01) {
+    if (address[0] & 0x01) {
         puts("invalid mac address: multicast");
         return -1;
     }
-    // Only the address changes: the two spare bytes after it keep what the
-    // record holds, read under the same lock as the rewrite.
-    return qvf::update_record(0, field.data(), kMacBytes, "write mac fail") < 0 ? -1 : 0;
+    return qvf::mac_address_set(address);
 }
 
 } // namespace
