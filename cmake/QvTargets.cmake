@@ -54,6 +54,29 @@ function(qv_device_objects target)
     POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
+# qv_tool(<program> CORE <archive> SOURCES <file>... [LIBS <target>...]
+#         [PROGRAM_LIBS <library>...] [EXPORTS <symbol>...])
+# A program that ships. Its sources are the archive <archive>, which the
+# tests link in front of their fakes; the program is the shared main
+# (tools/main.cpp) calling the archive's tool_main. LIBS are the archive's,
+# PROGRAM_LIBS only the program's (the tests link a fake in their place);
+# EXPORTS go into the program's dynamic symbol table.
+function(qv_tool program)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "CORE" "SOURCES;LIBS;PROGRAM_LIBS;EXPORTS")
+  add_library(${arg_CORE} STATIC ${arg_SOURCES})
+  target_include_directories(${arg_CORE} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${arg_CORE} PUBLIC ${arg_LIBS})
+  qv_device_objects(${arg_CORE})
+
+  add_executable(${program} ${PROJECT_SOURCE_DIR}/tools/main.cpp)
+  target_link_libraries(${program} PRIVATE ${arg_CORE} ${arg_PROGRAM_LIBS})
+  foreach(symbol IN LISTS arg_EXPORTS)
+    target_link_options(${program} PRIVATE -Wl,--export-dynamic-symbol=${symbol})
+  endforeach()
+  qv_device_target(${program})
+  install(TARGETS ${program} RUNTIME DESTINATION sbin)
+endfunction()
+
 # When a target with C++ objects is linked by the C driver, CMake adds the
 # C++ compiler's implicit libraries (libstdc++, libm) to its command line.
 # The device's targets must not have them; targets linked by g++ (the tests)

@@ -11,6 +11,11 @@
 #include <optional>
 #include <string_view>
 
+// The switch library counts into these; they live in the program's image,
+// which exports them.
+uint32_t Unicast_stats;
+uint32_t Multicast_stats;
+
 namespace {
 
 constexpr const char *kInterface = "eth0";

@@ -1,6 +1,0 @@
-#include "mdiorw.hpp"
-
-int main(int argc, char **argv)
-{
-    return tool_main(argc, argv);
-}
