@@ -4,7 +4,7 @@
 // command line, with the numbers cut to 16 bits; the socket is closed or
 // left to the process's exit, never duplicated.
 
-#include "fake_driver.hpp"
+#include "fake_mii.hpp"
 #include "fuzz_support.hpp"
 #include "mdiorw.hpp"
 

@@ -1,7 +1,7 @@
 // The mdiorw command line: number parsing, and whole runs against the fake
 // driver compared by output and exit status.
 
-#include "fake_driver.hpp"
+#include "fake_mii.hpp"
 #include "mdiorw.hpp"
 
 #include "capture.hpp"

@@ -1,6 +1,6 @@
 // The register access layer against the fake driver.
 
-#include "fake_driver.hpp"
+#include "fake_mii.hpp"
 #include "mii.hpp"
 
 #include "capture.hpp"

@@ -1,4 +1,4 @@
-#include "fake_driver.hpp"
+#include "fake_mii.hpp"
 
 #include <fcntl.h>
 #include <net/if.h>
