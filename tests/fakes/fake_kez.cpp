@@ -2,6 +2,7 @@
 
 #include "kez.h"
 
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -107,17 +108,12 @@ void show_mib_help(void)
     printf("<mib help>\n");
 }
 
-// The rate display's sleep. It notes how much output had been written out
-// by then, and leaves the endless loop after the set count.
+// The rate display's sleep. It notes how much output was still waiting in
+// stdout's buffer (none, when the refresh was flushed), and leaves the
+// endless loop after the set count.
 extern "C" int __wrap_usleep(useconds_t usec)
 {
-    {
-        // Out of scope before the jump, which would skip its destructor.
-        std::string call = "usleep(" + std::to_string(usec) + ")";
-        if (g_library.written != nullptr)
-            call += " written=" + std::to_string(g_library.written->size());
-        record(call);
-    }
+    record("usleep(" + std::to_string(usec) + ") pending=" + std::to_string(__fpending(stdout)));
     if (g_library.sleeps_before_stop > 0 && --g_library.sleeps_before_stop == 0)
         std::longjmp(*g_library.stop, 1);
     return 0;

@@ -16,7 +16,6 @@ struct Library {
     int regs_token = 42;         // what regs_dump returns
     int sleeps_before_stop = -1; // usleep calls before it jumps to stop (-1: never)
     std::jmp_buf *stop = nullptr;
-    const std::string *written = nullptr; // what has reached the output, noted at each sleep
     std::vector<std::string> calls;
 };
 

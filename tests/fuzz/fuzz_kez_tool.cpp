@@ -4,15 +4,13 @@
 // port that reaches it is a switch port of the map, so counters are only
 // ever read or cleared on a port the command line named.
 
+#include "capture.hpp"
 #include "fake_kez.hpp"
 #include "fuzz_support.hpp"
 #include "kez.h"
 #include "kez_tool.hpp"
 
-#include <getopt.h>
-
 #include <algorithm>
-#include <csetjmp>
 #include <cstring>
 
 namespace {
@@ -41,13 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::jmp_buf stop;
     lib.stop = &stop;
 
-    qvfuzz::CommandLine cmd("kez-tool", data + 1, size - 1, 16);
-    optind = 0;
-    opterr = 1;
-    int status = 0;
-    if (setjmp(stop) == 0)
-        status = tool_main(cmd.argc(), cmd.argv.data());
-    QVFUZZ_CHECK(status == 0 || status == -1);
+    const auto args = qvfuzz::command_line("kez-tool", data + 1, size - 1, 16);
+    const int status = qvtest::run_tool(tool_main, args, &stop).status;
+    QVFUZZ_CHECK(status == 0 || status == 255);
     QVFUZZ_CHECK(!lib.calls.empty() && lib.calls.front() == "kez_init(eth0)");
     if (lib.init_result < 0)
         QVFUZZ_CHECK(lib.calls.size() == 1);

@@ -4,6 +4,7 @@
 // command line, with the numbers cut to 16 bits; the socket is closed or
 // left to the process's exit, never duplicated.
 
+#include "capture.hpp"
 #include "fake_mii.hpp"
 #include "fuzz_support.hpp"
 #include "mdiorw.hpp"
@@ -36,14 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (data[0] & 0x08)
         driver.set_net_admin(false);
 
-    qvfuzz::CommandLine cmd("mdiorw", data + 1, size - 1, 4);
-    const int status = tool_main(cmd.argc(), cmd.argv.data());
-    QVFUZZ_CHECK(status == 0 || status == -1);
+    const auto args = qvfuzz::command_line("mdiorw", data + 1, size - 1, 4);
+    const int status = qvtest::run_tool(tool_main, args).status;
+    QVFUZZ_CHECK(status == 0 || status == 255);
 
     uint32_t numbers[3] = {};
-    bool all_numbers = cmd.argc() == 4;
-    for (int i = 1; all_numbers && i < 4; ++i)
-        all_numbers = mdio::parse_number(cmd.storage[static_cast<size_t>(i)].c_str(), numbers[i - 1]) == 0;
+    bool all_numbers = args.size() == 4;
+    for (size_t i = 1; all_numbers && i < 4; ++i)
+        all_numbers = mdio::parse_number(args[i].c_str(), numbers[i - 1]) == 0;
     for (const auto &r : driver.requests()) {
         if (!is_write(r.code))
             continue;

@@ -3,6 +3,7 @@
 // or 255; without a fault, a refused command line never erases or writes;
 // a stored address is exactly the text's six pairs and is unicast.
 
+#include "capture.hpp"
 #include "fake_mtd.hpp"
 #include "fuzz_support.hpp"
 #include "setmac.hpp"
@@ -36,15 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (fault.error != 0)
         dev.failures[fault.call] = fault.error;
 
-    qvfuzz::CommandLine cmd("qv_setmac", data + 1, size - 1, 2);
-    const int status = tool_main(cmd.argc(), cmd.argv.data());
-    QVFUZZ_CHECK(status == 0 || status == -1);
+    const auto args = qvfuzz::command_line("qv_setmac", data + 1, size - 1, 2);
+    const int status = qvtest::run_tool(tool_main, args).status;
+    QVFUZZ_CHECK(status == 0 || status == 255);
 
-    const bool storing = cmd.argc() >= 2;
+    const bool storing = args.size() >= 2;
     if (fault.error == 0 && status != 0)
         QVFUZZ_CHECK(dev.count(Call::Erase) == 0 && dev.count(Call::Write) == 0);
     if (storing && status == 0) {
-        const std::string &text = cmd.storage[1];
+        const std::string &text = args[1];
         QVFUZZ_CHECK(text.size() >= 17);
         for (size_t i = 0; i < 6; ++i) {
             const int byte = qvfuzz::hex_value(text[3 * i]) * 16 + qvfuzz::hex_value(text[3 * i + 1]);

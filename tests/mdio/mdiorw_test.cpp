@@ -1,10 +1,9 @@
 // The mdiorw command line: number parsing, and whole runs against the fake
 // driver compared by output and exit status.
 
+#include "capture.hpp"
 #include "fake_mii.hpp"
 #include "mdiorw.hpp"
-
-#include "capture.hpp"
 
 #include <linux/sockios.h>
 
@@ -16,6 +15,8 @@
 #include <vector>
 
 namespace {
+
+QVTEST_PRINT_CASES_BY_NAME()
 
 using fakemii::Family;
 using fakemii::FakeDriver;
@@ -66,8 +67,6 @@ struct RunCase {
     void (*setup)(FakeDriver &) = nullptr;
     bool has_eth0 = true;
 };
-
-void PrintTo(const RunCase &c, std::ostream *os) { *os << '"' << c.name << '"'; }
 
 const std::string kUsageOut =
     "read: mdiorw [phy addr] [reg addr]\nwrite: mdiorw [phy addr] [reg addr] [reg_val]\n";
@@ -122,9 +121,6 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"no_eth0", Family::Mii, {"1", "2"},
                 {"", "SIOCGMIIPHY on eth0 failed: No such device\nsmi init fail\n", 255},
                 nullptr, false},
-        RunCase{"no_socket", Family::Mii, {"1", "2"},
-                {"", "socket: Too many open files\nsmi init fail\n", 255},
-                [](FakeDriver &d) { d.fail_socket(EMFILE); }},
         // A refused read shows no value: none was read.
         RunCase{"read_refused", Family::Mii, {"1", "2"},
                 {"dev_addr 1, reg_addr 2\n",
@@ -134,7 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
                 {"dev_addr 1, reg_addr 2\n",
                  "SIOCGMIIREG on eth0 failed: Input/output error, ioctl type = 89f1\n", 255},
                 refuse_reads},
-        RunCase{"read_beyond_bus", Family::Mii, {"65569", "2"},
+        // Each number is cut to 16 bits: 65569 is PHY 33, beyond the bus.
+        RunCase{"read_beyond_bus", Family::Mii, {"65569", "0x10002"},
                 {"dev_addr 21, reg_addr 2\n",
                  "SIOCGMIIREG on eth0 failed: No such device or address, ioctl type = 8948\n",
                  255}},
@@ -144,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"write_refused_private", Family::Private, {"1", "0", "0x8000"},
                 {"", "SIOCSMIIREG on eth0 failed: Operation not permitted\n", 255},
                 deny_net_admin}),
-    [](const auto &p) { return std::string(p.param.name); });
+    qvtest::ByName{});
 
 // What reached the driver in a write, and that it stayed in the PHY.
 struct WriteCase {
@@ -152,8 +149,6 @@ struct WriteCase {
     Family family;
     std::vector<unsigned long> codes;
 };
-
-void PrintTo(const WriteCase &c, std::ostream *os) { *os << '"' << c.name << '"'; }
 
 class MdiorwWrite : public testing::TestWithParam<WriteCase> {};
 
@@ -177,6 +172,6 @@ INSTANTIATE_TEST_SUITE_P(
     Drivers, MdiorwWrite,
     testing::Values(WriteCase{"mii", Family::Mii, {0x8947, 0x8949}},
                     WriteCase{"private", Family::Private, {0x8947, 0x89F0, 0x89F2}}),
-    [](const auto &p) { return std::string(p.param.name); });
+    qvtest::ByName{});
 
 } // namespace

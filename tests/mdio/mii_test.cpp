@@ -1,9 +1,9 @@
-// The register access layer against the fake driver.
-
-#include "fake_mii.hpp"
-#include "mii.hpp"
+// The register access layer against the fake driver: what mdiorw's command
+// line does not show (the context, other interface names, a second use).
 
 #include "capture.hpp"
+#include "fake_mii.hpp"
+#include "mii.hpp"
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -13,49 +13,40 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <ostream>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
+QVTEST_PRINT_CASES_BY_NAME()
+
 using fakemii::Family;
 using fakemii::FakeDriver;
 using mdio::MiiContext;
+using qvtest::capture_call;
+using qvtest::RunResult;
 
-struct Call {
-    int result;
-    std::string out;
-    std::string err;
-};
+const RunResult kQuiet{"", "", 0};
 
-template <typename F>
-Call captured(F f)
+RunResult open_on(MiiContext &ctx, const char *name)
 {
-    qvtest::CaptureOutput capture;
-    const int result = f();
-    return {result, capture.out(), capture.err()};
+    return capture_call([&] { return mdio::mii_open(ctx, name); });
 }
 
-Call open_on(MiiContext &ctx, const char *name)
-{
-    return captured([&] { return mdio::mii_open(ctx, name); });
-}
-
-Call read_at(MiiContext &ctx, int phy, int reg)
+RunResult read_at(MiiContext &ctx, int phy, int reg)
 {
     ctx.phy_address = phy;
     ctx.register_address = reg;
-    return captured([&] { return mdio::mii_read(ctx); });
+    return capture_call([&] { return mdio::mii_read(ctx); });
 }
 
-Call write_at(MiiContext &ctx, int phy, int reg, int value)
+RunResult write_at(MiiContext &ctx, int phy, int reg, int value)
 {
     ctx.phy_address = phy;
     ctx.register_address = reg;
     ctx.value = value;
-    return captured([&] { return mdio::mii_write(ctx); });
+    return capture_call([&] { return mdio::mii_write(ctx); });
 }
 
 void expect_cleared(const MiiContext &ctx)
@@ -68,15 +59,21 @@ void expect_cleared(const MiiContext &ctx)
     EXPECT_EQ(ctx.mii, nullptr);
 }
 
-TEST(MiiOpen, AsksTheDriverForItsPhyOnACloseOnExecSocket)
-{
+class MiiTest : public testing::Test {
+protected:
+    void open_eth0(Family family = Family::Mii)
+    {
+        driver.add_interface("eth0", family);
+        ASSERT_EQ(open_on(ctx, "eth0"), kQuiet);
+    }
+
     FakeDriver driver;
-    driver.add_interface("eth0", Family::Mii);
     MiiContext ctx;
-    const Call open = open_on(ctx, "eth0");
-    EXPECT_EQ(open.result, 0);
-    EXPECT_EQ(open.out, "");
-    EXPECT_EQ(open.err, "");
+};
+
+TEST_F(MiiTest, OpenAsksTheDriverForItsPhyOnACloseOnExecSocket)
+{
+    open_eth0();
     EXPECT_TRUE(ctx.initialised);
     EXPECT_EQ(ctx.read_command, 0x8948);
     EXPECT_STREQ(ctx.interface_name.data(), "eth0");
@@ -99,30 +96,16 @@ struct FamilyCase {
     int read_command;
 };
 
-// Names the case in test listings.
-void PrintTo(const FamilyCase &c, std::ostream *os) { *os << '"' << c.name << '"'; }
-
-class MiiFamily : public testing::TestWithParam<FamilyCase> {};
+class MiiFamily : public MiiTest, public testing::WithParamInterface<FamilyCase> {};
 
 TEST_P(MiiFamily, ReadsAndWritesWithItsCodes)
 {
     const FamilyCase &c = GetParam();
-    FakeDriver driver;
-    driver.add_interface("eth0", c.family);
-    MiiContext ctx;
-    ASSERT_EQ(open_on(ctx, "eth0").result, 0);
+    open_eth0(c.family);
     EXPECT_EQ(ctx.read_command, c.read_command);
-
-    const Call read = read_at(ctx, 2, 3);
-    EXPECT_EQ(read.result, 0);
-    EXPECT_EQ(read.out, "dev_addr 2, reg_addr 3\n");
-    EXPECT_EQ(read.err, "");
+    EXPECT_EQ(read_at(ctx, 2, 3), (RunResult{"dev_addr 2, reg_addr 3\n", "", 0}));
     EXPECT_EQ(ctx.value, 0x1622);
-
-    const Call write = write_at(ctx, 1, 4, 0x0DE1);
-    EXPECT_EQ(write.result, 0);
-    EXPECT_EQ(write.out, "");
-    EXPECT_EQ(write.err, "");
+    EXPECT_EQ(write_at(ctx, 1, 4, 0x0DE1), kQuiet);
     EXPECT_EQ(driver.read_register("eth0", 1, 4), 0x0DE1);
     EXPECT_EQ(driver.codes(), c.codes);
 
@@ -136,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FamilyCase{"mii", Family::Mii, {0x8947, 0x8948, 0x8949}, 0x8948},
                     FamilyCase{"private", Family::Private, {0x8947, 0x89F0, 0x89F1, 0x89F2},
                                0x89F1}),
-    [](const auto &p) { return std::string(p.param.name); });
+    qvtest::ByName{});
 
 // Opens that fail: one line on stderr, a cleared context, no socket left.
 struct OpenFailure {
@@ -146,21 +129,13 @@ struct OpenFailure {
     const char *err;
 };
 
-void PrintTo(const OpenFailure &c, std::ostream *os) { *os << '"' << c.name << '"'; }
-
-class MiiOpenFailure : public testing::TestWithParam<OpenFailure> {};
+class MiiOpenFailure : public MiiTest, public testing::WithParamInterface<OpenFailure> {};
 
 TEST_P(MiiOpenFailure, ReportsOnceAndLeavesTheContextCleared)
 {
-    const OpenFailure &c = GetParam();
-    FakeDriver driver;
-    c.setup(driver);
-    MiiContext ctx;
-    const Call open = open_on(ctx, "eth0");
-    EXPECT_EQ(open.result, -1);
-    EXPECT_EQ(open.out, "");
-    EXPECT_EQ(open.err, c.err);
-    EXPECT_EQ(driver.codes(), c.codes);
+    GetParam().setup(driver);
+    EXPECT_EQ(open_on(ctx, "eth0"), (RunResult{"", GetParam().err, -1}));
+    EXPECT_EQ(driver.codes(), GetParam().codes);
     expect_cleared(ctx);
     EXPECT_EQ(driver.open_sockets(), 0);
 }
@@ -190,104 +165,40 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {},
                     "socket: Too many open files\n"}),
-    [](const auto &p) { return std::string(p.param.name); });
+    qvtest::ByName{});
 
-TEST(MiiRead, CutsAddressesToSixteenBits)
+TEST_F(MiiTest, RefusedReadKeepsTheValueAndTheContextUsable)
 {
-    FakeDriver driver;
-    driver.add_interface("eth0", Family::Mii);
-    MiiContext ctx;
-    ASSERT_EQ(open_on(ctx, "eth0").result, 0);
-    // 65569 is 0x10021: PHY 33, beyond the bus's 32 addresses.
-    const Call read = read_at(ctx, 65569, 0x10002);
-    EXPECT_EQ(read.result, -1);
-    EXPECT_EQ(read.out, "dev_addr 21, reg_addr 2\n");
-    EXPECT_EQ(read.err,
-              "SIOCGMIIREG on eth0 failed: No such device or address, ioctl type = 8948\n");
-    EXPECT_EQ(driver.requests().back().phy_id, 33);
-    EXPECT_EQ(driver.requests().back().reg_num, 2);
-}
-
-TEST(MiiRead, RefusedReadKeepsTheValueAndTheContextUsable)
-{
-    FakeDriver driver;
-    driver.add_interface("eth0", Family::Mii);
+    open_eth0();
     driver.refuse(SIOCGMIIREG, EIO);
-    MiiContext ctx;
-    ASSERT_EQ(open_on(ctx, "eth0").result, 0);
     ctx.value = 0x55;
-    const Call read = read_at(ctx, 1, 1);
-    EXPECT_EQ(read.result, -1);
-    EXPECT_EQ(read.out, "dev_addr 1, reg_addr 1\n");
-    EXPECT_EQ(read.err, "SIOCGMIIREG on eth0 failed: Input/output error, ioctl type = 8948\n");
+    EXPECT_EQ(read_at(ctx, 1, 1),
+              (RunResult{"dev_addr 1, reg_addr 1\n",
+                         "SIOCGMIIREG on eth0 failed: Input/output error, ioctl type = 8948\n", -1}));
     EXPECT_EQ(ctx.value, 0x55);
 
     driver.refuse(SIOCGMIIREG, 0);
-    const Call again = read_at(ctx, 1, 1);
-    EXPECT_EQ(again.result, 0);
-    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(read_at(ctx, 1, 1), (RunResult{"dev_addr 1, reg_addr 1\n", "", 0}));
     EXPECT_EQ(ctx.value, 0x7949);
 }
-
-TEST(MiiWrite, CutsAllThreeToSixteenBits)
-{
-    FakeDriver driver;
-    driver.add_interface("eth0", Family::Mii);
-    MiiContext ctx;
-    ASSERT_EQ(open_on(ctx, "eth0").result, 0);
-    EXPECT_EQ(write_at(ctx, 0x10001, 0x10004, 0x10DE1).result, 0);
-    const fakemii::Request &asked = driver.requests().back();
-    EXPECT_EQ(asked.phy_id, 1);
-    EXPECT_EQ(asked.reg_num, 4);
-    EXPECT_EQ(asked.val_in, 0x0DE1);
-    EXPECT_EQ(driver.read_register("eth0", 1, 4), 0x0DE1);
-}
-
-class MiiWriteRefused : public testing::TestWithParam<Family> {};
-
-TEST_P(MiiWriteRefused, WithoutTheRightToAdministerTheNetwork)
-{
-    FakeDriver driver;
-    driver.add_interface("eth0", GetParam());
-    driver.set_net_admin(false);
-    MiiContext ctx;
-    ASSERT_EQ(open_on(ctx, "eth0").result, 0);
-    const Call write = write_at(ctx, 1, 0, 0x8000);
-    EXPECT_EQ(write.result, -1);
-    EXPECT_EQ(write.out, "");
-    EXPECT_EQ(write.err, "SIOCSMIIREG on eth0 failed: Operation not permitted\n");
-    EXPECT_EQ(driver.read_register("eth0", 1, 0), 0x1140);
-    // Reading needs no such right.
-    EXPECT_EQ(read_at(ctx, 1, 0).result, 0);
-    EXPECT_EQ(ctx.value, 0x1140);
-}
-
-INSTANTIATE_TEST_SUITE_P(Drivers, MiiWriteRefused, testing::Values(Family::Mii, Family::Private));
 
 // Interface names: the warning threshold, the fixed-width copy, and every
 // name printed within its 16 bytes.
 struct NameCase {
-    const char *label;
     const char *name;
+    const char *interface;
     const char *sent; // the name field as the driver saw it
     const char *err;
 };
 
-void PrintTo(const NameCase &c, std::ostream *os) { *os << '"' << c.label << '"'; }
-
-class MiiName : public testing::TestWithParam<NameCase> {};
+class MiiName : public MiiTest, public testing::WithParamInterface<NameCase> {};
 
 TEST_P(MiiName, IsBoundedToTheRequestField)
 {
-    const NameCase &c = GetParam();
-    FakeDriver driver;
     driver.add_interface("eth0", Family::Mii);
-    MiiContext ctx;
-    const Call open = open_on(ctx, c.name);
-    EXPECT_EQ(open.result, -1);
-    EXPECT_EQ(open.err, c.err);
+    EXPECT_EQ(open_on(ctx, GetParam().interface), (RunResult{"", GetParam().err, -1}));
     ASSERT_EQ(driver.requests().size(), 2u);
-    EXPECT_EQ(driver.requests()[0].name, c.sent);
+    EXPECT_EQ(driver.requests()[0].name, GetParam().sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -300,31 +211,24 @@ INSTANTIATE_TEST_SUITE_P(
                  "SIOCGMIIPHY on abcdefghijklmnop failed: No such device\n"},
         NameCase{"empty", "", "",
                  "devname [] maybe invalid\nSIOCGMIIPHY on  failed: No such device\n"}),
-    [](const auto &p) { return std::string(p.param.label); });
+    qvtest::ByName{});
 
-TEST(MiiName, KernelEndsAFullNameAtItsSixteenthByte)
+TEST_F(MiiTest, KernelEndsAFullNameAtItsSixteenthByte)
 {
     // So this interface answers a request that carries all 16 bytes, and
     // the answer comes back with the name cut to 15.
-    FakeDriver driver;
     driver.add_interface("abcdefghijklmno", Family::Mii);
     driver.refuse(SIOCGMIIREG, EIO);
-    MiiContext ctx;
-    const Call open = open_on(ctx, "abcdefghijklmnop");
-    ASSERT_EQ(open.result, 0);
-    EXPECT_EQ(open.err, "");
+    ASSERT_EQ(open_on(ctx, "abcdefghijklmnop"), kQuiet);
     EXPECT_EQ(driver.requests()[0].name, "abcdefghijklmnop");
     EXPECT_EQ(std::string(ctx.interface_name.data(), IFNAMSIZ), "abcdefghijklmnop");
     EXPECT_EQ(read_at(ctx, 1, 1).err,
               "SIOCGMIIREG on abcdefghijklmno failed: Input/output error, ioctl type = 8948\n");
 }
 
-TEST(MiiName, FullRequestFieldIsPrintedWithoutWhatFollowsIt)
+TEST_F(MiiTest, FullRequestFieldIsPrintedWithoutWhatFollowsIt)
 {
-    FakeDriver driver;
-    driver.add_interface("eth0", Family::Mii);
-    MiiContext ctx;
-    ASSERT_EQ(open_on(ctx, "eth0").result, 0);
+    open_eth0();
     // A name field with no NUL, followed by the MII record's nonzero bytes.
     memset(ctx.request.ifr_name, 'x', IFNAMSIZ);
     const std::string name(IFNAMSIZ, 'x');
@@ -334,32 +238,23 @@ TEST(MiiName, FullRequestFieldIsPrintedWithoutWhatFollowsIt)
               "SIOCSMIIREG on " + name + " failed: No such device\n");
 }
 
-TEST(MiiLifecycle, ClearedContextRefusesWork)
+TEST_F(MiiTest, ClearedContextRefusesWork)
 {
-    FakeDriver driver;
-    driver.add_interface("eth0", Family::Mii);
-    MiiContext never_opened;
-    EXPECT_EQ(read_at(never_opened, 1, 1).err, "context not initialized\n");
-    EXPECT_EQ(write_at(never_opened, 1, 1, 1).result, -1);
+    const RunResult refused{"", "context not initialized\n", -1};
+    EXPECT_EQ(read_at(ctx, 1, 1), refused);
+    EXPECT_EQ(write_at(ctx, 1, 1, 1), refused);
 
-    MiiContext closed;
-    ASSERT_EQ(open_on(closed, "eth0").result, 0);
-    EXPECT_EQ(mdio::mii_close(closed), 0);
-    const Call read = read_at(closed, 1, 1);
-    EXPECT_EQ(read.result, -1);
-    EXPECT_EQ(read.out, "");
-    EXPECT_EQ(read.err, "context not initialized\n");
-    EXPECT_EQ(write_at(closed, 1, 1, 1).err, "context not initialized\n");
+    open_eth0();
+    EXPECT_EQ(mdio::mii_close(ctx), 0);
+    EXPECT_EQ(read_at(ctx, 1, 1), refused);
+    EXPECT_EQ(write_at(ctx, 1, 1, 1), refused);
     EXPECT_EQ(driver.codes(), std::vector<unsigned long>{0x8947});
 }
 
-TEST(MiiLifecycle, OpeningAgainReleasesTheFirstSocket)
+TEST_F(MiiTest, OpeningAgainReleasesTheFirstSocket)
 {
-    FakeDriver driver;
-    driver.add_interface("eth0", Family::Mii);
-    MiiContext ctx;
-    ASSERT_EQ(open_on(ctx, "eth0").result, 0);
-    ASSERT_EQ(open_on(ctx, "eth0").result, 0);
+    open_eth0();
+    ASSERT_EQ(open_on(ctx, "eth0"), kQuiet);
     EXPECT_EQ(driver.open_sockets(), 1);
     EXPECT_EQ(driver.socket_types().size(), 2u);
 }

@@ -3,25 +3,50 @@
 #include <getopt.h>
 
 #include <cstdlib>
-#include <ostream>
 
 namespace qvtest {
+
+namespace {
+
+ssize_t keep(void *text, const char *data, size_t size)
+{
+    static_cast<std::string *>(text)->append(data, size);
+    return static_cast<ssize_t>(size);
+}
+
+// A stream that keeps what is written out of its buffer in `text`.
+FILE *open_capture(std::string &text)
+{
+    FILE *f = fopencookie(&text, "w", {nullptr, keep, nullptr, nullptr});
+    if (f == nullptr || setvbuf(f, nullptr, _IOFBF, BUFSIZ) != 0)
+        abort();
+    return f;
+}
+
+// Kept apart from run_tool, so that the jump back lands in a frame with
+// nothing to lose.
+int call(ToolMain tool, int argc, char **argv, std::jmp_buf *stop)
+{
+    if (stop == nullptr)
+        return tool(argc, argv);
+    if (setjmp(*stop) == 0)
+        return tool(argc, argv);
+    return 0;
+}
+
+} // namespace
 
 CaptureOutput::CaptureOutput() : saved_out_(stdout), saved_err_(stderr)
 {
     fflush(stdout);
     fflush(stderr);
-    stdout = open_memstream(&out_buf_, &out_len_);
-    stderr = open_memstream(&err_buf_, &err_len_);
-    if (stdout == nullptr || stderr == nullptr)
-        abort();
+    stdout = open_capture(out_);
+    stderr = open_capture(err_);
 }
 
 CaptureOutput::~CaptureOutput()
 {
     finish();
-    free(out_buf_);
-    free(err_buf_);
 }
 
 void CaptureOutput::finish()
@@ -38,16 +63,16 @@ void CaptureOutput::finish()
 std::string CaptureOutput::out()
 {
     finish();
-    return std::string(out_buf_, out_len_);
+    return out_;
 }
 
 std::string CaptureOutput::err()
 {
     finish();
-    return std::string(err_buf_, err_len_);
+    return err_;
 }
 
-RunResult run_tool(ToolMain tool, const std::vector<std::string> &args)
+RunResult run_tool(ToolMain tool, const std::vector<std::string> &args, std::jmp_buf *stop)
 {
     std::vector<std::string> storage = args;
     std::vector<char *> argv;
@@ -58,9 +83,9 @@ RunResult run_tool(ToolMain tool, const std::vector<std::string> &args)
     optind = 0; // glibc: 0 also resets getopt's internal state
     opterr = 1;
     CaptureOutput capture;
-    int rc = tool(static_cast<int>(storage.size()), argv.data());
-    RunResult r{capture.out(), capture.err(), rc & 0xff};
-    return r;
+    const int rc = call(tool, static_cast<int>(storage.size()), argv.data(), stop);
+    std::string out = capture.out();
+    return RunResult{out, capture.err(), rc & 0xff};
 }
 
 void PrintTo(const RunResult &r, std::ostream *os)

@@ -1,17 +1,20 @@
 #pragma once
 
-#include <gtest/gtest.h>
+// Running code under test in-process and catching what it prints: for the
+// unit tests and the fuzz harnesses alike (no GoogleTest here).
 
+#include <csetjmp>
 #include <cstdio>
-#include <initializer_list>
+#include <ostream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace qvtest {
 
 // Redirects stdout and stderr into memory for its lifetime. The streams
 // are swapped at the stdio level, so printf, puts and perror are all
-// caught, each stream kept apart.
+// caught, each stream kept apart. Both are fully buffered, as on a pipe.
 class CaptureOutput {
 public:
     CaptureOutput();
@@ -28,10 +31,8 @@ private:
 
     FILE *saved_out_;
     FILE *saved_err_;
-    char *out_buf_ = nullptr;
-    size_t out_len_ = 0;
-    char *err_buf_ = nullptr;
-    size_t err_len_ = 0;
+    std::string out_;
+    std::string err_;
     bool finished_ = false;
 };
 
@@ -47,23 +48,29 @@ struct RunResult {
 using ToolMain = int (*)(int argc, char **argv);
 
 // Runs tool(argv) in this process with captured output. args[0] is the
-// program name. getopt is reset first, so every run starts fresh.
-RunResult run_tool(ToolMain tool, const std::vector<std::string> &args);
+// program name. getopt is reset first, so every run starts fresh. A tool
+// that never returns (kez-tool's rate display) is left by a longjmp to
+// `stop` from a fake it calls; such a run has status 0.
+RunResult run_tool(ToolMain tool, const std::vector<std::string> &args, std::jmp_buf *stop = nullptr);
 
-// Calls fn() with captured output; status is fn's own result.
+// Calls fn() with captured output; status is fn's own result (0 for void).
 template <class Fn>
 RunResult capture_call(Fn fn)
 {
     CaptureOutput capture;
-    int rc = fn();
+    int rc = 0;
+    if constexpr (std::is_void_v<std::invoke_result_t<Fn>>)
+        fn();
+    else
+        rc = fn();
     std::string out = capture.out();
     return RunResult{out, capture.err(), rc};
 }
 
 // Names the cases of a parameterized table by their `name` member.
 struct ByName {
-    template <class Case>
-    std::string operator()(const ::testing::TestParamInfo<Case> &c) const
+    template <class ParamInfo>
+    std::string operator()(const ParamInfo &c) const
     {
         return c.param.name;
     }

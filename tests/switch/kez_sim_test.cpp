@@ -18,17 +18,8 @@
 
 namespace {
 
-struct Output {
-    std::string out;
-    std::string err;
-};
-
-template <typename Call> Output captured(Call call)
-{
-    qvtest::CaptureOutput capture;
-    call();
-    return {capture.out(), capture.err()};
-}
+using qvtest::capture_call;
+using qvtest::RunResult;
 
 // Each test has its own switch: a private state file and a fixed clock.
 class SimSwitch : public testing::Test {
@@ -39,7 +30,7 @@ protected:
     static std::map<std::string, uint64_t> counters(int port)
     {
         EXPECT_EQ(MIB_dump(0, port), 0);
-        std::istringstream lines(captured([port] { show_mibs(port); }).out);
+        std::istringstream lines(capture_call([port] { show_mibs(port); }).out);
         std::map<std::string, uint64_t> values;
         std::string line;
         char name[32];
@@ -73,9 +64,7 @@ TEST_F(SimSwitch, CountersGrowWithTime)
     ASSERT_EQ(loop_kez(), 0);
     at(1010);
     ASSERT_EQ(MIB_dump(0, 6), 0);
-    const Output o = captured([] { show_mibs(6); });
-    EXPECT_EQ(o.out, qvtest::kPort3After10s);
-    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(capture_call([] { show_mibs(6); }), (RunResult{qvtest::kPort3After10s, "", 0}));
 }
 
 TEST_F(SimSwitch, ClearHoldsForLaterRunsOfThatPortOnly)
@@ -93,14 +82,14 @@ TEST_F(SimSwitch, ClearHoldsForLaterRunsOfThatPortOnly)
 TEST_F(SimSwitch, ShowsOnlyFetchedCounters)
 {
     at(1000);
-    EXPECT_EQ(captured([] { show_mibs(4); }).out, "switch port 4: counters not fetched\n");
+    EXPECT_EQ(capture_call([] { show_mibs(4); }).out, "switch port 4: counters not fetched\n");
 }
 
 // The rate display's figures are the counters' growth over one second.
 TEST_F(SimSwitch, RatesAgreeWithCounters)
 {
     at(2000);
-    const std::string rates = captured([] { show_rates(); }).out;
+    const std::string rates = capture_call(show_rates).out;
     std::istringstream lines(rates);
     std::string line;
     ASSERT_TRUE(std::getline(lines, line));
@@ -128,20 +117,20 @@ TEST_F(SimSwitch, RatesAgreeWithCounters)
 
 TEST_F(SimSwitch, RefusesPortsAndUnitsItHasNot)
 {
-    EXPECT_EQ(captured([] { EXPECT_EQ(MIB_dump(0, 11), -1); }).err, "kez: no switch port 11\n");
-    EXPECT_EQ(captured([] { EXPECT_EQ(MIB_clear(0, -1), -1); }).err, "kez: no switch port -1\n");
-    EXPECT_EQ(captured([] { EXPECT_EQ(MIB_dump(1, 3), -1); }).err, "kez: no switch unit 1\n");
-    EXPECT_EQ(captured([] { show_atu_entry(ATU_dump(2)); }).err,
+    EXPECT_EQ(capture_call([] { return MIB_dump(0, 11); }), (RunResult{"", "kez: no switch port 11\n", -1}));
+    EXPECT_EQ(capture_call([] { return MIB_clear(0, -1); }), (RunResult{"", "kez: no switch port -1\n", -1}));
+    EXPECT_EQ(capture_call([] { return MIB_dump(1, 3); }), (RunResult{"", "kez: no switch unit 1\n", -1}));
+    EXPECT_EQ(capture_call([] { show_atu_entry(ATU_dump(2)); }).err,
               "kez: no switch unit 2\nkez: no address table entries read\n");
-    EXPECT_EQ(captured([] { show_regs(regs_dump(2)); }).out, "Addr    Value\n");
+    EXPECT_EQ(capture_call([] { show_regs(regs_dump(2)); }).out, "Addr    Value\n");
 }
 
 TEST_F(SimSwitch, DamagedStateFileStartsAfresh)
 {
     std::ofstream(state_) << "not a state";
     at(3000);
-    EXPECT_EQ(captured([] { EXPECT_EQ(loop_kez(), 0); }).err,
-              "kez: " + state_ + " is not a switch state file, starting afresh\n");
+    EXPECT_EQ(capture_call(loop_kez),
+              (RunResult{"", "kez: " + state_ + " is not a switch state file, starting afresh\n", 0}));
     at(3002);
     EXPECT_EQ(counters(10)["TxUnicast"], 2u * 18500);
 }
@@ -150,25 +139,24 @@ TEST_F(SimSwitch, ReportsAStateFileItCannotWrite)
 {
     const std::string path = sim_.dir() + "/missing/state";
     ASSERT_EQ(setenv("KEZ_SIM_STATE", path.c_str(), 1), 0);
-    EXPECT_EQ(captured([] { EXPECT_EQ(loop_kez(), -1); }).err,
-              path + ": No such file or directory\n");
+    EXPECT_EQ(capture_call(loop_kez), (RunResult{"", path + ": No such file or directory\n", -1}));
 }
 
 TEST_F(SimSwitch, ClockMustBeSeconds)
 {
     ASSERT_EQ(setenv("KEZ_SIM_CLOCK", "99999999999999999999", 1), 0);
-    EXPECT_EQ(captured([] { EXPECT_EQ(loop_kez(), 0); }).err,
-              "kez: KEZ_SIM_CLOCK=99999999999999999999 is not a number of seconds\n");
+    EXPECT_EQ(capture_call(loop_kez),
+              (RunResult{"", "kez: KEZ_SIM_CLOCK=99999999999999999999 is not a number of seconds\n", 0}));
 }
 
 TEST_F(SimSwitch, AddressTableAndRegisters)
 {
-    const std::string atu = captured([] { show_atu_entry(ATU_dump(0)); }).out;
+    const std::string atu = capture_call([] { show_atu_entry(ATU_dump(0)); }).out;
     const std::string atu_head = "MAC                Port  State\n"
                                  "01:80:c2:00:00:00     9  static\n";
     EXPECT_EQ(atu.substr(0, atu_head.size()), atu_head);
     EXPECT_EQ(std::count(atu.begin(), atu.end(), '\n'), 9);
-    const std::string regs = captured([] { show_regs(regs_dump(0)); }).out;
+    const std::string regs = capture_call([] { show_regs(regs_dump(0)); }).out;
     const std::string regs_head = "Addr    Value\n0x0000  0x4731\n";
     EXPECT_EQ(regs.substr(0, regs_head.size()), regs_head);
     EXPECT_EQ(std::count(regs.begin(), regs.end(), '\n'), 27);

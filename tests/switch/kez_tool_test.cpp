@@ -4,7 +4,6 @@
 #include "fake_kez.hpp"
 #include "kez_tool.hpp"
 
-#include <getopt.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +12,8 @@
 #include <vector>
 
 namespace {
+
+QVTEST_PRINT_CASES_BY_NAME()
 
 using qvtest::RunResult;
 using Calls = std::vector<std::string>;
@@ -42,6 +43,26 @@ Calls started_then(const Calls &more)
     return calls;
 }
 
+// Every run can be left from the endless rate display: the fake's third
+// sleep jumps back out of it.
+class KezToolRun : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        fakekez::reset();
+        fakekez::library().sleeps_before_stop = 3;
+        fakekez::library().stop = &stop_;
+    }
+    RunResult run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "kez-tool");
+        return qvtest::run_tool(tool_main, args, &stop_);
+    }
+    static const Calls &calls() { return fakekez::library().calls; }
+
+    std::jmp_buf stop_;
+};
+
 struct Case {
     const char *name;
     std::vector<std::string> args;
@@ -49,18 +70,12 @@ struct Case {
     Calls after_start;
 };
 
-class KezToolOptions : public testing::TestWithParam<Case> {
-protected:
-    void SetUp() override { fakekez::reset(); }
-};
+class KezToolOptions : public KezToolRun, public testing::WithParamInterface<Case> {};
 
 TEST_P(KezToolOptions, PrintsAndCallsTheLibraryInOrder)
 {
-    const Case &c = GetParam();
-    std::vector<std::string> args{"kez-tool"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    EXPECT_EQ(qvtest::run_tool(tool_main, args), c.expected);
-    EXPECT_EQ(fakekez::library().calls, started_then(c.after_start));
+    EXPECT_EQ(run(GetParam().args), GetParam().expected);
+    EXPECT_EQ(calls(), started_then(GetParam().after_start));
 }
 
 const Case kCases[] = {
@@ -87,15 +102,18 @@ const Case kCases[] = {
      {"<regs>\n<mibs 10>\n<mib help>\n<atu>\n", "", 0},
      {"regs_dump(0)", "show_regs(42)", "MIB_clear(0,10)", "MIB_dump(0,10)", "show_mibs(10)",
       "show_mib_help()", "ATU_dump(0)", "show_atu_entry(23)"}},
+    // Refreshes every second until killed, each written out before the
+    // sleep; the registers asked for after it never come.
+    {"RateDisplay",
+     {"-a", "-R", "-g"},
+     {"<atu>\n\33[2J<rates>\n<rates>\n<rates>\n", "", 0},
+     {"ATU_dump(0)", "show_atu_entry(23)", "show_rates()", "usleep(1000000) pending=0", "show_rates()",
+      "usleep(1000000) pending=0", "show_rates()", "usleep(1000000) pending=0"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, KezToolOptions, testing::ValuesIn(kCases),
-                         [](const auto &param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, KezToolOptions, testing::ValuesIn(kCases), qvtest::ByName{});
 
-class KezToolPorts : public testing::TestWithParam<const char *> {
-protected:
-    void SetUp() override { fakekez::reset(); }
-};
+class KezToolPorts : public KezToolRun, public testing::WithParamInterface<const char *> {};
 
 // A port that names no entry of the port map stops the program before the
 // library sees it; options before it have been carried out.
@@ -104,9 +122,9 @@ TEST_P(KezToolPorts, RefusesPortOutsideTheMap)
     const std::string port = GetParam();
     for (const char *option : {"-m", "-c"}) {
         fakekez::reset();
-        const RunResult r = qvtest::run_tool(tool_main, {"kez-tool", "-a", option, port, "-g"});
-        EXPECT_EQ(r, (RunResult{"<atu>\n", "invalid port: " + port + "\n", 255})) << option;
-        EXPECT_EQ(fakekez::library().calls, started_then({"ATU_dump(0)", "show_atu_entry(23)"}));
+        EXPECT_EQ(run({"-a", option, port, "-g"}), (RunResult{"<atu>\n", "invalid port: " + port + "\n", 255}))
+            << option;
+        EXPECT_EQ(calls(), started_then({"ATU_dump(0)", "show_atu_entry(23)"}));
     }
 }
 
@@ -114,56 +132,11 @@ INSTANTIATE_TEST_SUITE_P(NotAPort, KezToolPorts,
                          testing::Values("abc", "11", "-1", "", "3x", " 3", "+3", "0x3",
                                          "99999999999999999999"));
 
-TEST(KezTool, StopsSilentlyWhenTheLibraryDoesNotStart)
+TEST_F(KezToolRun, StopsSilentlyWhenTheLibraryDoesNotStart)
 {
-    fakekez::reset();
     fakekez::library().init_result = -1;
-    EXPECT_EQ(qvtest::run_tool(tool_main, {"kez-tool", "-h", "-a"}), (RunResult{"", "", 255}));
-    EXPECT_EQ(fakekez::library().calls, Calls{"kez_init(eth0)"});
-}
-
-std::jmp_buf g_stop;
-std::string g_written;
-
-// tool_main until the fake's last sleep jumps back out of the endless display.
-void run_until_stopped(int argc, char **argv)
-{
-    if (setjmp(g_stop) == 0)
-        (void)tool_main(argc, argv);
-}
-
-// A stdout that buffers like one on a pipe and keeps what it writes out.
-ssize_t keep_written(void *cookie, const char *data, size_t size)
-{
-    static_cast<std::string *>(cookie)->append(data, size);
-    return static_cast<ssize_t>(size);
-}
-
-TEST(KezTool, RateDisplayRefreshesEverySecondAndNeverReturns)
-{
-    fakekez::reset();
-    g_written.clear();
-    fakekez::library().sleeps_before_stop = 3;
-    fakekez::library().stop = &g_stop;
-    fakekez::library().written = &g_written;
-    std::string name = "kez-tool", a = "-a", R = "-R", g = "-g";
-    char *argv[] = {name.data(), a.data(), R.data(), g.data(), nullptr};
-
-    FILE *const saved = stdout;
-    stdout = fopencookie(&g_written, "w", {nullptr, keep_written, nullptr, nullptr});
-    ASSERT_NE(stdout, nullptr);
-    ASSERT_EQ(setvbuf(stdout, nullptr, _IOFBF, BUFSIZ), 0);
-    optind = 0;
-    run_until_stopped(4, argv);
-    fclose(stdout);
-    stdout = saved;
-
-    EXPECT_EQ(g_written, "<atu>\n\33[2J<rates>\n<rates>\n<rates>\n");
-    // Each refresh has been written out before the sleep; the registers never come.
-    EXPECT_EQ(fakekez::library().calls,
-              started_then({"ATU_dump(0)", "show_atu_entry(23)", "show_rates()", "usleep(1000000) written=18",
-                            "show_rates()", "usleep(1000000) written=26", "show_rates()",
-                            "usleep(1000000) written=34"}));
+    EXPECT_EQ(run({"-h", "-a"}), (RunResult{"", "", 255}));
+    EXPECT_EQ(calls(), Calls{"kez_init(eth0)"});
 }
 
 } // namespace
