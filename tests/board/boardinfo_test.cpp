@@ -2,6 +2,7 @@
 
 #include "boardinfo.hpp"
 #include "capture.hpp"
+#include "fixed_outputs.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,29 +12,9 @@
 
 namespace {
 
+using qvtest::kBoardDescription;
+using qvtest::kBoardinfoOutput;
 using qvtest::RunResult;
-
-const std::string kDescription = "cpu=IMX6UL\n"
-                                 "hardware_version=GE-K47301T_v1.00-10\n"
-                                 "product_type=QV-MR16-PL4C2-AX\n"
-                                 "ports_total=10\n"
-                                 "ports_optical=2\n"
-                                 "ports_ether=8\n"
-                                 "uid=53-20-01-0A-01-10-00-00\n"
-                                 "cpu_seq=9\n";
-
-// Panel index, unit, fibre flag, port class, switch port.
-const std::string kPortTable = "[0]: 0:0:0:9\n"
-                               "[1]: 0:1:1:10\n"
-                               "[2]: 0:1:1:8\n"
-                               "[3]: 0:0:2:6\n"
-                               "[4]: 0:0:2:7\n"
-                               "[5]: 0:0:2:4\n"
-                               "[6]: 0:0:2:5\n"
-                               "[7]: 0:0:2:2\n"
-                               "[8]: 0:0:2:3\n"
-                               "[9]: 0:0:2:0\n"
-                               "[10]: 0:0:2:1\n";
 
 // Fails the next allocation of this many bytes, as malloc does when memory
 // runs out; every other allocation goes through.
@@ -57,14 +38,14 @@ namespace {
 TEST(Boardinfo, PrintsTheBoardAndItsPorts)
 {
     const RunResult r = qvtest::run_tool(tool_main, {"boardinfo"});
-    EXPECT_EQ(r, (RunResult{kDescription + kPortTable, "", 0}));
+    EXPECT_EQ(r, (RunResult{kBoardinfoOutput, "", 0}));
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 19);
 }
 
 TEST(Boardinfo, IgnoresArguments)
 {
     EXPECT_EQ(qvtest::run_tool(tool_main, {"boardinfo", "-h", "x"}),
-              (RunResult{kDescription + kPortTable, "", 0}));
+              (RunResult{kBoardinfoOutput, "", 0}));
 }
 
 TEST(Boardinfo, StopsAfterTheDescriptionWhenMemoryRunsOut)
@@ -72,7 +53,7 @@ TEST(Boardinfo, StopsAfterTheDescriptionWhenMemoryRunsOut)
     g_fail_size = 220;
     const RunResult r = qvtest::run_tool(tool_main, {"boardinfo"});
     EXPECT_EQ(g_fail_size, 0u) << "the table's block was never asked for";
-    EXPECT_EQ(r, (RunResult{kDescription, "malloc: Cannot allocate memory\n", 255}));
+    EXPECT_EQ(r, (RunResult{kBoardDescription, "malloc: Cannot allocate memory\n", 255}));
 }
 
 } // namespace

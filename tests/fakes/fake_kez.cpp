@@ -1,5 +1,6 @@
 #include "fake_kez.hpp"
 
+#include "board_wiring.hpp"
 #include "kez.h"
 
 #include <stdio_ext.h>
@@ -33,8 +34,7 @@ void reset()
 using fakekez::g_library;
 using fakekez::record;
 
-// The board's wiring, as the maker's library has it.
-extern "C" const unsigned char L_GE_K47301T[KEZ_PORT_MAP_SIZE] = {9, 10, 8, 6, 7, 4, 5, 2, 3, 0, 1};
+extern "C" const unsigned char L_GE_K47301T[KEZ_PORT_MAP_SIZE] = QVTEST_BOARD_WIRING;
 
 int kez_init(const char *ifname)
 {
