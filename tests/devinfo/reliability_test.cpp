@@ -158,7 +158,9 @@ int set_field(int field, const std::array<uint8_t, 32> &v)
     const auto *text = reinterpret_cast<const char *>(v.data());
     switch (field) {
     case 0:
-        return qvf_mac_set(v.data()); // the first byte 'A' is a unicast octet
+        // 'A' (0x41) has the group bit set: the library stores any address,
+        // only qv_setmac refuses such.
+        return qvf_mac_set(v.data());
     case 1:
         return qvf_uid_set(text);
     case 2:
