@@ -61,3 +61,8 @@ QV_SANITIZE_PACKAGES="clang libclang-rt-14-dev"
 # installed: board/fetch downloads Debian's packages into a cache, the armhf
 # ones too, for which dpkg must know that architecture.
 QV_BOARD_PACKAGES="qemu-system-arm qemu-system-x86 g++-arm-linux-gnueabihf cpio kmod xz-utils util-linux"
+
+# --- Devices over SSH (scripts/device-test) ---
+# The SSH client and its key generator. The virtual boards' SSH server is
+# not installed: board/fetch downloads Debian's dropbear into its cache.
+QV_DEVICE_PACKAGES="openssh-client"
