@@ -453,6 +453,11 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 141' PIPE
+if [ $pushed = 1 ]; then
+    echo "# the programs: this run's own, in $dir/sbin"
+else
+    echo "# the programs: the installed ones"
+fi
 if [ $write = 1 ]; then
     echo "# the record as it was ($node, 104 bytes), kept in $dir/record.saved:"
     hex record.saved | sed 's/^/#  /'
