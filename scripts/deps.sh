@@ -69,6 +69,10 @@ QV_MUSL_PACKAGES="musl-dev:armhf"
 # (AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer).
 QV_SANITIZE_PACKAGES="clang libclang-rt-14-dev"
 
+# OpenWrt's package build over Debian's cross compiler (scripts/openwrt-feed):
+# the host tools its makefiles call, beside the cross build's packages.
+QV_OPENWRT_PACKAGES="make perl gawk fakeroot patchelf file pkgconf util-linux"
+
 # --- Virtual boards (scripts/board, scripts/system-test) ---
 # qemu for both boards, and what packs a board's root file system. The
 # boards' kernels and busybox are not installed: board/fetch downloads
