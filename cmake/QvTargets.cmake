@@ -9,7 +9,7 @@
 
 add_library(qv_warnings INTERFACE)
 target_compile_options(qv_warnings INTERFACE
-  -Wall -Wextra -Wpedantic -Wshadow -Wformat=2 -Wcast-qual -Werror)
+  -Wall -Wextra -Wpedantic -Wshadow -Wformat=2 -Wcast-qual $<$<BOOL:${QV_WERROR}>:-Werror>)
 
 add_library(qv_device_options INTERFACE)
 target_link_libraries(qv_device_options INTERFACE qv_warnings)

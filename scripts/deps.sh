@@ -1,63 +1,87 @@
 # Sourced by the scripts in this folder.
 #
-# qv_need PACKAGE...: makes sure the Debian packages are installed. As root it
-# installs the missing ones; otherwise it names them and fails.
+# qv_need [--arch ARCH]... PACKAGE...: makes sure dpkg takes packages of each
+# ARCH (for PACKAGE:ARCH, and for the boards' downloads) and that the Debian
+# packages are installed. As root it adds and installs what is missing;
+# otherwise it names all of it, with the one command that installs it, and
+# fails before anything else is done.
 qv_need() {
-    missing=
+    archs= missing=
+    while [ "${1:-}" = --arch ]; do
+        if [ "$(dpkg --print-architecture)" != "$2" ] &&
+            ! dpkg --print-foreign-architectures | grep -qx "$2"; then
+            archs="$archs $2"
+        fi
+        shift 2
+    done
     for pkg in "$@"; do
+        case " $missing " in *" $pkg "*) continue ;; esac
         dpkg-query -W -f='${db:Status-Status}\n' "$pkg" 2>/dev/null | grep -qx installed ||
             missing="$missing $pkg"
     done
-    [ -z "$missing" ] && return 0
+    [ -z "$archs$missing" ] && return 0
+
+    add_archs=
+    for arch in $archs; do
+        add_archs="${add_archs}dpkg --add-architecture $arch && "
+    done
+    install="apt-get install -y --no-install-recommends$missing"
+    [ -n "$missing" ] || install=true
     if [ "$(id -u)" -ne 0 ]; then
-        echo "missing Debian packages:$missing" >&2
-        echo "install them with: sudo apt-get install$missing" >&2
+        [ -z "$archs" ] || echo "dpkg does not take these architectures' packages yet:$archs" >&2
+        [ -z "$missing" ] || echo "missing Debian packages:$missing" >&2
+        echo "install them with: sudo sh -c '${add_archs}apt-get update && $install'" >&2
         return 1
     fi
+    for arch in $archs; do
+        echo "adding the $arch architecture to dpkg"
+        dpkg --add-architecture "$arch" || return 1
+    done
+    [ -n "$missing" ] || { apt-get update -qq || return 1; return 0; }
     echo "installing Debian packages:$missing"
-    if [ -z "${QV_APT_UPDATED:-}" ]; then
-        apt-get update -qq || return 1
-        QV_APT_UPDATED=1
-    fi
+    # The package lists are read again when an architecture was added, and
+    # on a new machine, which may have none yet.
+    apt-get update -qq || return 1
     # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null || return 1
+    DEBIAN_FRONTEND=noninteractive apt-get install -o DPkg::Lock::Timeout=300 \
+        -y -qq --no-install-recommends $missing >/dev/null || return 1
 }
 
-# What a PC build with its tests needs.
-QV_HOST_PACKAGES="cmake ninja-build g++ gcc binutils pkgconf libgtest-dev libgmock-dev iproute2 util-linux"
+# What configures and builds the tool set for this PC.
+QV_BUILD_PACKAGES="cmake ninja-build gcc g++ binutils"
 
-# qv_need_arch ARCH: makes sure dpkg takes packages of the architecture ARCH
-# (for PACKAGE:ARCH in qv_need). As root it adds it; otherwise it names the
-# commands and fails.
-qv_need_arch() {
-    [ "$(dpkg --print-architecture)" = "$1" ] && return 0
-    dpkg --print-foreign-architectures | grep -qx "$1" && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "dpkg does not take $1 packages yet" >&2
-        echo "add it with: sudo dpkg --add-architecture $1 && sudo apt-get update" >&2
-        return 1
-    fi
-    echo "adding the $1 architecture to dpkg"
-    # The package lists must be read again to know the new architecture.
-    dpkg --add-architecture "$1" && apt-get update -qq || return 1
-    QV_APT_UPDATED=1
-}
+# The PC build's tests: GoogleTest, the link checks' pkg-config, and the
+# network namespace that kez-tool's process tests start in.
+QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux"
 
-# The cross build for the board (glibc) with its tests run by qemu-user, and
-# GoogleTest's sources to build it for the board.
-QV_ARMHF_PACKAGES="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf qemu-user googletest"
+# The cross build for the board (glibc).
+QV_ARMHF_PACKAGES="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf"
 
-# The build against musl, OpenWrt's C library (needs the armhf architecture:
-# qv_need_arch armhf).
+# Its tests: GoogleTest built for the board from Debian's sources, and
+# qemu-user to run them on the PC (only where they run).
+QV_ARMHF_TEST_PACKAGES="googletest"
+QV_ARMHF_RUN_PACKAGES="qemu-user"
+
+# The build against musl, OpenWrt's C library (needs --arch armhf).
 QV_MUSL_PACKAGES="musl-dev:armhf"
 
 # The sanitizer build with its fuzz harnesses: clang, and its runtimes
 # (AddressSanitizer, UndefinedBehaviorSanitizer, libFuzzer).
 QV_SANITIZE_PACKAGES="clang libclang-rt-14-dev"
 
+# OpenWrt's package build over Debian's cross compiler (scripts/openwrt-feed):
+# the host tools its makefiles call, beside the cross build's packages.
+QV_OPENWRT_PACKAGES="make perl gawk fakeroot patchelf file pkgconf util-linux"
+
 # --- Virtual boards (scripts/board, scripts/system-test) ---
-# qemu for both boards, the cross compilers for the i.MX6UL, and what packs
-# a board's root file system. The boards' kernels and busybox are not
-# installed: board/fetch downloads Debian's packages into a cache, the armhf
-# ones too, for which dpkg must know that architecture.
-QV_BOARD_PACKAGES="qemu-system-arm qemu-system-x86 g++-arm-linux-gnueabihf cpio kmod xz-utils util-linux"
+# qemu for both boards, and what packs a board's root file system. The
+# boards' kernels and busybox are not installed: board/fetch downloads
+# Debian's packages into a cache, the armhf ones too, for which dpkg must
+# take that architecture (--arch armhf).
+QV_BOARD_PACKAGES="qemu-system-arm qemu-system-x86 cpio kmod xz-utils util-linux"
+
+# --- Devices over SSH (scripts/device-test) ---
+# The SSH client and its key generator, and ss, which finds a free port for
+# a virtual board's SSH server. That server is not installed: board/fetch
+# downloads Debian's dropbear into its cache.
+QV_DEVICE_PACKAGES="openssh-client iproute2"

@@ -1,0 +1,473 @@
+#!/bin/sh
+# Usage (on the device): sh device-checks.sh [--write] [--pushed] [--last-phy ADDR:ID] DIR
+#
+# The checks a switch in service can take: the installed programs (with
+# --pushed the ones in DIR/sbin and DIR/lib, which this run brought along)
+# against the device's own flash, PHYs and switch, with nothing loaded,
+# nothing injected and nothing left changed. DIR also holds qvf-fields, the
+# system tests' client of libqvf, built for this device; scripts/device-test
+# copies both here over SSH, and anything else that can put two files on the
+# device and run sh (a labgrid strategy, a serial console) can do the same.
+#
+# Read-only by default: the record, the PHY and the switch are only read,
+# and every refused command line is one that would write if it were taken.
+# --write adds the store round trips: the whole record is kept in
+# DIR/record.saved first (the run refuses to start when it cannot be read
+# twice alike), and at the end, on a failure or when the run is stopped
+# (HUP, INT, TERM, PIPE), it is written back and read back. A record or a
+# PHY register that could not be put back is printed, with the one command
+# that puts it back, and the run fails. --last-phy is what an earlier run
+# found (see the "# phy:" line), to compare with.
+#
+# One line per check ("ok", "not ok" with the differences, "ok ... # SKIP"
+# with the reason), then "N passed, N failed, N skipped". Exit status 0 when
+# none failed, 1 otherwise, 2 when the run refused to start.
+
+write=0 pushed=0 last_phy=''
+while [ $# -gt 1 ]; do
+    case $1 in
+    --write) write=1 ;;
+    --pushed) pushed=1 ;;
+    --last-phy) last_phy=$2; shift ;;
+    *) echo "device-checks: unknown option $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+dir=${1:?usage: device-checks.sh [--write] [--pushed] [--last-phy ADDR:ID] DIR}
+cd "$dir" || exit 2
+dir=$(pwd)
+
+PATH=/usr/sbin:/usr/bin:/sbin:/bin
+if [ $pushed = 1 ]; then
+    PATH=$dir/sbin:$PATH
+    LD_LIBRARY_PATH=$dir/lib
+    export LD_LIBRARY_PATH
+fi
+export PATH
+node=/dev/mtd3 record_size=104
+passed=0 failed=0 skipped=0 number=0
+
+result() {
+    number=$((number + 1))
+    echo "$1 $number - $2"
+}
+pass() { passed=$((passed + 1)); result ok "$1"; }
+fail() { failed=$((failed + 1)); result "not ok" "$1"; }
+skip() { skipped=$((skipped + 1)); result ok "$1 # SKIP $2"; }
+
+# check NAME STATUS STDOUT STDERR COMMAND...: runs COMMAND and compares its
+# exit status, standard output and standard error with STATUS, STDOUT and
+# STDERR (printf %b texts).
+check() {
+    name=$1 status=$2
+    printf '%b' "$3" >want.out
+    printf '%b' "$4" >want.err
+    shift 4
+    "$@" </dev/null >got.out 2>got.err
+    got=$?
+    if [ "$got" = "$status" ] && cmp -s want.out got.out && cmp -s want.err got.err; then
+        pass "$name"
+        return 0
+    fi
+    fail "$name"
+    echo "#   command: $*"
+    [ "$got" = "$status" ] || echo "#   exit status $got, expected $status"
+    cmp -s want.out got.out || { echo "#   stdout:"; sed 's/^/#     /' got.out; }
+    cmp -s want.err got.err || { echo "#   stderr:"; sed 's/^/#     /' got.err; }
+    return 1
+}
+
+# verdict NAME COMMAND...: a check decided by a shell condition.
+verdict() {
+    name=$1
+    shift
+    if "$@"; then pass "$name"; else fail "$name"; fi
+}
+
+# have PROGRAM NAME: true when PROGRAM is there to run; otherwise the checks
+# NAME are skipped.
+have() {
+    command -v "$1" >/dev/null 2>&1 && return 0
+    skip "$2" "$1 is not installed"
+    return 1
+}
+
+# ---------------------------------------------------------------- the record
+
+# read_record FILE: the record's 104 bytes as the flash holds them.
+read_record() {
+    dd if=$node of="$1" bs=$record_size count=1 2>/dev/null &&
+        [ "$(wc -c <"$1")" -eq $record_size ]
+}
+hex() { od -An -v -tx1 "$1"; }
+
+# The record's bytes as the library hands them over: a field whose first
+# byte is erased (ff) reads as zeros. Arguments: the record's hex bytes.
+blank_rule() {
+    echo "$@" | awk '{
+        for (i = 1; i <= NF; i++) {
+            if (i == 1 || i == 9 || i == 41 || i == 73) blank = ($i == "ff")
+            printf " %s", blank ? "00" : $i
+            if (i % 16 == 0 || i == NF) printf "\n"
+        }
+    }'
+}
+
+# escaped FIRST COUNT: bytes FIRST.. of the record (after the blank-field
+# rule) up to the first zero, as printf %b escapes.
+escaped() {
+    echo $library_hex | awk -v first="$1" -v count="$2" '{
+        for (i = first; i < first + count && $i != "00"; i++)
+            printf "\\0%03o", (index("0123456789abcdef", substr($i, 1, 1)) - 1) * 16 + \
+                index("0123456789abcdef", substr($i, 2, 1)) - 1
+    }'
+}
+
+# byte N: byte N (from 1) of the record after the blank-field rule.
+byte() { echo $library_hex | cut -d' ' -f"$1"; }
+
+client_runs() {
+    [ -x ./qvf-fields ] || return 1
+    ./qvf-fields >/dev/null 2>&1
+    [ $? = 2 ]
+}
+
+# The record as it is now, kept before anything can change it. A store
+# must not start unless the record can be put back exactly.
+keep_record() {
+    if [ ! -c $node ]; then
+        echo "# $node is not a character device"
+        return 1
+    fi
+    read_record record.saved && read_record record.again && cmp -s record.saved record.again || {
+        echo "# the record on $node cannot be read, or reads differently twice"
+        return 1
+    }
+    # Every store erases the whole partition: it must hold the record only.
+    rest=$(tail -c +$((record_size + 1)) $node | tr -d '\377' | wc -c)
+    if [ $write = 1 ] && [ "$rest" != 0 ]; then
+        echo "# $node holds $rest bytes past the record that are not erased, which a store would erase"
+        return 1
+    fi
+    if [ $write = 1 ] && ! client_runs; then
+        echo "# qvf-fields does not run here (is libqvf installed?): nothing could put the record back"
+        return 1
+    fi
+    return 0
+}
+
+test_record() {
+    if [ ! -s record.saved ]; then
+        fail "the record on $node can be read"
+        return 0
+    fi
+    pass "the record on $node reads the same twice"
+    # shellcheck disable=SC2046
+    library_hex=$(blank_rule $(hex record.saved))
+    # shellcheck disable=SC2046,SC2183
+    mac=$(printf '%s:%s:%s:%s:%s:%s' $(echo $library_hex | cut -d' ' -f1-6))
+    if have qv_setmac "qv_setmac shows the stored address"; then
+        check "qv_setmac shows the stored address" 0 "mac = [$mac]\n" '' qv_setmac
+        # Rejected texts: the byte lines printed before the fault, then the verdict.
+        check "qv_setmac rejects a text that is not an address" 255 'invalid mac format\n' '' \
+            qv_setmac 0g:11:22:33:44:55
+        check "qv_setmac rejects a text one digit short" 255 \
+            'mac [0] = [00]\nmac [1] = [11]\nmac [2] = [22]\nmac [3] = [33]\nmac [4] = [44]\ninvalid mac format\n' '' \
+            qv_setmac 00:11:22:33:44:5
+        check "qv_setmac rejects a group address" 255 \
+            'mac [0] = [01]\nmac [1] = [00]\nmac [2] = [5e]\nmac [3] = [00]\nmac [4] = [00]\nmac [5] = [01]\ninvalid mac address: multicast\n' \
+            '' qv_setmac 01:00:5e:00:00:01
+    fi
+    if client_runs; then
+        check "the library reads the record, blank fields as zeros" 0 "$library_hex\n" '' \
+            ./qvf-fields raw read
+        check "the library prints the whole address field" 0 \
+            "mac = $mac:$(byte 7):$(byte 8):\n" '' ./qvf-fields get mac
+        check "the library's unique id" 0 "$(escaped 9 32)\n" '' ./qvf-fields get uid
+        check "the library's hardware version" 0 "$(escaped 41 32)\n" '' ./qvf-fields get hdv
+        check "the library's product type" 0 "$(escaped 73 32)\n" '' ./qvf-fields get prdt
+        uid_length=$(printf '%b' "$(escaped 9 32)" | wc -c)
+        if [ "$uid_length" -gt 0 ]; then
+            check "a unique id longer than the caller allows is refused" 1 '' '' \
+                ./qvf-fields get uid $((uid_length - 1))
+        else
+            skip "a unique id longer than the caller allows is refused" "the unique id is blank"
+        fi
+    else
+        skip "the library's getters" "qvf-fields does not run here (is libqvf installed?)"
+    fi
+    read_record record.now && cmp -s record.saved record.now
+    verdict "the refused texts left the record alone" [ $? = 0 ]
+}
+
+# The store round trips: every field through its setter and the address
+# through qv_setmac, each read back; the first that fails ends them, and
+# the kept record goes back (here, or at the end).
+test_stores() {
+    check "qv_setmac stores an address" 0 \
+        'mac [0] = [02]\nmac [1] = [51]\nmac [2] = [56]\nmac [3] = [00]\nmac [4] = [00]\nmac [5] = [0e]\n' '' \
+        qv_setmac 02:51:56:00:00:0e &&
+        check "the address reads back" 0 'mac = [02:51:56:00:00:0e]\n' '' qv_setmac || return 1
+    while IFS='|' read -r field what value; do
+        check "the library stores a $what" 0 '' '' ./qvf-fields set "$field" "$value" &&
+            check "the $what reads back" 0 "$value\n" '' ./qvf-fields get "$field" || return 1
+    done <<'EOF'
+uid|unique id|qv-device-test
+hdv|hardware version|qv-device-test-hdv
+prdt|product type of the full 32 bytes|QV-DEVICE-TEST-0123456789abcdef
+EOF
+    check "the library stores an address" 0 '' '' ./qvf-fields set mac 02:51:56:00:00:0f &&
+        check "which qv_setmac reads" 0 'mac = [02:51:56:00:00:0f]\n' '' qv_setmac &&
+        check "the library writes the kept record back" 0 '' '' sh -c './qvf-fields raw write <record.saved' ||
+        return 1
+    read_record record.now && cmp -s record.saved record.now
+    verdict "the flash holds the kept record again, byte for byte" [ $? = 0 ]
+}
+
+# ------------------------------------------------------------------ the PHY
+
+# reg ADDR REG: a register's value as mdiorw reads it (nothing when the
+# read fails).
+reg() {
+    mdiorw "$1" "$2" 2>/dev/null | sed -n 's/^read data: \([0-9a-f]*\)$/\1/p'
+}
+
+# The PHY of eth0: where its driver says it is, or else the first address
+# whose identifier registers answer.
+find_phy() {
+    phy_addr='' driver_id='' id_source=''
+    phydev=/sys/class/net/eth0/phydev
+    if [ -e $phydev/phy_id ]; then
+        link=$(readlink $phydev)
+        phy_addr=$((0x${link##*:}))
+        driver_id=$(printf '%08x' $(($(cat $phydev/phy_id))))
+        id_source=driver
+        if grep -q ethernet-phy-id $phydev/of_node/compatible 2>/dev/null; then
+            id_source="device tree"
+        fi
+        return 0
+    fi
+    addr=0
+    while [ $addr -lt 32 ]; do
+        id1=$(reg $addr 2)
+        case $id1 in '' | 0 | ffff) ;; *) phy_addr=$addr; return 0 ;; esac
+        addr=$((addr + 1))
+    done
+    return 1
+}
+
+test_phy() {
+    have mdiorw "the PHY's registers" || return 0
+    usage='read: mdiorw [phy addr] [reg addr]\nwrite: mdiorw [phy addr] [reg addr] [reg_val]\n'
+    check "mdiorw without arguments shows its usage" 255 "$usage" 'invalid argument !\n' mdiorw
+    # Numbers that do not parse end the run before the driver is asked:
+    # the writes among them write nothing.
+    for args in "1 12a" "0x 2" "1 4294967296" "1 2 -1" "1 4 0x1g" "1 0x100000000 0"; do
+        # shellcheck disable=SC2086
+        check "mdiorw rejects the number in: $args" 255 '' 'parse argv error !\n' mdiorw $args
+    done
+    if ! find_phy; then
+        skip "the PHY's identifier" "no PHY of eth0 answers at any MDIO address"
+        return 0
+    fi
+    id1=$(reg $phy_addr 2) id2=$(reg $phy_addr 3)
+    case $id1$id2 in
+    '' | 00 | ffffffff)
+        skip "the PHY's identifier" "eth0's PHY at address $phy_addr gives no identifier ('$id1' '$id2')"
+        return 0
+        ;;
+    esac
+    a=$(printf '%x' $phy_addr)
+    echo "# phy: $phy_addr:$(printf '%04x%04x' 0x$id1 0x$id2)"
+    check "the PHY's first identifier register, again in hex" 0 \
+        "dev_addr $a, reg_addr 2\nread data: $id1\n" '' mdiorw 0x$a 0X2
+    # The MII request carries 16-bit addresses.
+    check "a PHY address beyond 16 bits reaches the same PHY" 0 \
+        "dev_addr $a, reg_addr 3\nread data: $id2\n" '' mdiorw $((65536 + phy_addr)) 3
+    id=$(printf '%04x%04x' 0x$id1 0x$id2)
+    case $id_source in
+    driver) verdict "the identifier is the one eth0's driver reports ($driver_id)" [ "$id" = "$driver_id" ] ;;
+    "device tree")
+        if [ "$id" = "$driver_id" ]; then
+            pass "the identifier is the one the device tree gives eth0's PHY ($driver_id)"
+        else
+            skip "the identifier is the one eth0's driver reports" \
+                "the device tree names the PHY $driver_id, so its driver never read the registers, which say $id"
+        fi
+        ;;
+    *) skip "the identifier is the one eth0's driver reports" "eth0's driver names no PHY; found at address $phy_addr by reading" ;;
+    esac
+    if [ -n "$last_phy" ]; then
+        verdict "the PHY is the one an earlier run found ($last_phy)" [ "$phy_addr:$id" = "$last_phy" ]
+    else
+        skip "the PHY is the one an earlier run found" "no earlier run on record"
+    fi
+    advert=$(reg $phy_addr 4)
+    verdict "the advertisement register reads" [ -n "$advert" ]
+    [ $write = 1 ] && [ -n "$advert" ] && test_phy_write
+}
+
+# A write of the advertisement register, with the pause bit turned over,
+# and the value the PHY had written back (here, or at the end).
+test_phy_write() {
+    saved_advert=$advert
+    other=$(printf '%x' $((0x$advert ^ 0x400)))
+    check "mdiorw writes the advertisement register" 0 '' '' mdiorw "$phy_addr" 4 "0x$other" &&
+        check "the written value reads back" 0 "dev_addr $a, reg_addr 4\nread data: $other\n" '' \
+            mdiorw "$phy_addr" 4 &&
+        check "the value the PHY had is written back" 0 '' '' mdiorw "$phy_addr" 4 "0x$advert" &&
+        check "and reads back" 0 "dev_addr $a, reg_addr 4\nread data: $advert\n" '' mdiorw "$phy_addr" 4 &&
+        saved_advert=''
+}
+
+# --------------------------------------------------------- the fixed output
+
+banner='>>>>>>>>>>> hello openwrt <<<<<<<<<<<<<<\n'
+board_text='cpu=IMX6UL\nhardware_version=GE-K47301T_v1.00-10\nproduct_type=QV-MR16-PL4C2-AX\nports_total=10\nports_optical=2\nports_ether=8\nuid=53-20-01-0A-01-10-00-00\ncpu_seq=9\n[0]: 0:0:0:9\n[1]: 0:1:1:10\n[2]: 0:1:1:8\n[3]: 0:0:2:6\n[4]: 0:0:2:7\n[5]: 0:0:2:4\n[6]: 0:0:2:5\n[7]: 0:0:2:2\n[8]: 0:0:2:3\n[9]: 0:0:2:0\n[10]: 0:0:2:1\n'
+
+# Checks whose whole output is known, one a line: name|status|stdout|stderr|
+# command, the texts as printf %b takes them, the command as sh would. A
+# program that must fail when its output cannot be written is one more line
+# here, its command e.g. sh -c 'hello >/dev/full'.
+test_fixed() {
+    # shellcheck disable=SC2034 # out and err are read by the eval
+    while IFS='|' read -r name status out err command; do
+        set -- $command
+        have "$1" "$name" || continue
+        eval "check \"\$name\" \"\$status\" \"\$out\" \"\$err\" $command"
+    done <<EOF
+hello prints its banner|0|$banner||hello
+hello ignores its arguments|0|$banner||hello -x 1
+boardinfo describes the board|0|$board_text||boardinfo
+boardinfo ignores its arguments|0|$board_text||boardinfo -x 1
+kez-tool refuses a port that is not a number|255||invalid port: abc\\n|kez-tool -m abc
+kez-tool refuses a port beyond its map|255||invalid port: 11\\n|kez-tool -m 11
+EOF
+}
+
+# ---------------------------------------------------------------- the switch
+
+kez_usage='  Usage: kez-tool [options]\n\tOptions:\n\t-s         Show the mibs describe \n\t-h         Show the kez-tool usage \n\t-a         Display the mac address of the device \n\t-m <port>  Display the MIB Statistics of the select port \n\t-c <port>  Clear the MIB Statistics of the select port \n\t-R         Display the speed on real time(1s) \n\t-g         Display the all of the registers on the device \n\n'
+
+# kez STDERR ARGS...: kez-tool exits 0 with STDERR; what the switch maker's
+# library prints is its own, so stdout is left to the caller.
+kez() {
+    printf '%b' "$1" >want.err
+    shift
+    kez-tool "$@" </dev/null >got.out 2>got.err
+    got=$?
+    [ $got = 0 ] && cmp -s want.err got.err && return 0
+    echo "#   kez-tool $*: exit status $got, stderr:"
+    sed 's/^/#     /' got.err
+    return 1
+}
+ends_with_usage() {
+    printf '%b' "$kez_usage" >usage
+    tail -c "$(wc -c <usage)" got.out | cmp -s - usage
+}
+kez_usage_of() { kez "$@" && ends_with_usage; }
+kez_shows() { kez "$@" && [ -s got.out ]; }
+
+test_switch() {
+    have kez-tool "the switch front end" || return 0
+    # The C library's getopt words its complaints its own way.
+    if ls /lib/ld-musl-* >/dev/null 2>&1; then
+        bad_option="kez-tool: unrecognized option: x\n" no_port="kez-tool: option requires an argument: m\n"
+    else
+        bad_option="kez-tool: invalid option -- 'x'\n" no_port="kez-tool: option requires an argument -- 'm'\n"
+    fi
+    verdict "kez-tool -h shows the usage" kez_usage_of '' -h
+    verdict "kez-tool -s describes the counters" kez_shows '' -s
+    verdict "kez-tool -a shows the address table" kez_shows '' -a
+    verdict "kez-tool -m 1 shows front port 1's counters" kez_shows '' -m 1
+    verdict "an unknown option shows the usage and stops" kez_usage_of "$bad_option" -x -a
+    verdict "a missing port shows the usage" kez_usage_of "$no_port" -m
+}
+
+# ------------------------------------------------------------ the way out
+
+# loud LINE...: what must not scroll by unseen; also kept in DIR/restore.log
+# for when nobody reads the output any more.
+loud() {
+    printf '%s\n' "$@" >>restore.log
+    printf '%s\n' "$@"
+}
+
+restore_record() {
+    read_record record.now && cmp -s record.saved record.now && return 0
+    ./qvf-fields raw write <record.saved >/dev/null 2>&1
+    if read_record record.now && cmp -s record.saved record.now; then
+        loud "# the record was written back"
+        return 0
+    fi
+    lib=''
+    [ $pushed = 1 ] && lib="LD_LIBRARY_PATH=$dir/lib "
+    loud "#" "# !!! THE RECORD ON $node IS NOT THE ONE IT HELD BEFORE THIS RUN !!!" \
+        "# it held (104 bytes):" "$(hex record.saved | sed 's/^/#  /')" \
+        "# it holds now:" "$( (read_record record.now && hex record.now || echo ' unreadable') | sed 's/^/#  /')" \
+        "# restore it, on the device, with:" \
+        "printf '%b' '$(od -An -v -to1 record.saved | tr -s ' \n' ' ' | sed 's/ *$//; s/ /\\0/g')' | $lib$dir/qvf-fields raw write" \
+        "#"
+    return 1
+}
+
+restore_phy() {
+    [ -n "${saved_advert:-}" ] || return 0
+    mdiorw "$phy_addr" 4 "0x$saved_advert" >/dev/null 2>&1
+    [ "$(reg "$phy_addr" 4)" = "$saved_advert" ] && return 0
+    loud "# !!! PHY $phy_addr's register 4 is not the $saved_advert it held; restore it with:" \
+        "mdiorw $phy_addr 4 0x$saved_advert"
+    return 1
+}
+
+# At the end, on a failure and when stopped: the record and the PHY put
+# back as they were, then the count. A second signal cannot cut this short.
+finish() {
+    trap '' HUP INT TERM PIPE
+    trap - EXIT
+    if [ "$finished" != 1 ]; then
+        fail "the run went to its end (it was stopped)"
+    fi
+    if [ $write = 1 ]; then
+        restore_phy || fail "PHY $phy_addr's register 4 is as it was"
+        restore_record || fail "the record on $node is as it was"
+    fi
+    rm -f pid
+    echo "$passed passed, $failed failed, $skipped skipped"
+    [ $failed = 0 ] && exit 0
+    exit 1
+}
+
+echo $$ >pid
+if ! keep_record; then
+    if [ $write = 1 ]; then
+        echo "refusing to write: the record could not be kept"
+        rm -f pid record.saved
+        exit 2
+    fi
+    rm -f record.saved
+fi
+finished=0
+trap finish EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 141' PIPE
+if [ $pushed = 1 ]; then
+    echo "# the programs: this run's own, in $dir/sbin"
+else
+    echo "# the programs: the installed ones"
+fi
+if [ $write = 1 ]; then
+    echo "# the record as it was ($node, 104 bytes), kept in $dir/record.saved:"
+    hex record.saved | sed 's/^/#  /'
+fi
+
+test_fixed
+test_record
+test_phy
+test_switch
+if [ $write = 1 ] && have qv_setmac "the store round trips"; then
+    test_stores
+fi
+finished=1
