@@ -27,12 +27,11 @@ set(cxx_include /usr/${QV_CROSS_TRIPLET}/include/c++/${gcc_version})
 # musl-dev brings no kernel headers. The cross toolchain's (the kernel's own
 # interface: MTD, MII, sockets...) are linked into a folder of their own,
 # so that none of glibc's headers, which sit beside them, can be found.
+# Every run of this file makes the links afresh.
 set(QV_KERNEL_HEADERS ${CMAKE_BINARY_DIR}/kernel-headers)
 file(MAKE_DIRECTORY ${QV_KERNEL_HEADERS})
 foreach(dir IN ITEMS asm asm-generic drm linux misc mtd rdma sound video xen)
-  if(EXISTS /usr/${QV_CROSS_TRIPLET}/include/${dir} AND NOT EXISTS ${QV_KERNEL_HEADERS}/${dir})
-    file(CREATE_LINK /usr/${QV_CROSS_TRIPLET}/include/${dir} ${QV_KERNEL_HEADERS}/${dir} SYMBOLIC)
-  endif()
+  file(CREATE_LINK /usr/${QV_CROSS_TRIPLET}/include/${dir} ${QV_KERNEL_HEADERS}/${dir} SYMBOLIC)
 endforeach()
 # The C wrapper's specs put musl's headers first; these come after them.
 string(APPEND CMAKE_C_FLAGS_INIT " -isystem ${QV_KERNEL_HEADERS}")
