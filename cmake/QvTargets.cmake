@@ -5,7 +5,10 @@
 # pull in libstdc++ (about 2 MB the flash does not have): a stray `new` or
 # virtual destructor becomes a link error instead of a NEEDED entry.
 # --no-as-needed makes the NEEDED check mean something whatever the
-# toolchain's default is.
+# toolchain's default is. No spare entries are reserved in the dynamic
+# section (the linker's default of five is room for a prelinker, which the
+# firmware does not use): they sit in the RELRO data, whose start decides
+# whether a small file's read-only part fits its first page.
 
 add_library(qv_warnings INTERFACE)
 target_compile_options(qv_warnings INTERFACE
@@ -16,7 +19,7 @@ target_link_libraries(qv_device_options INTERFACE qv_warnings)
 target_compile_options(qv_device_options INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
   -fvisibility=hidden)
-target_link_options(qv_device_options INTERFACE -Wl,--no-as-needed)
+target_link_options(qv_device_options INTERFACE -Wl,--no-as-needed -Wl,--spare-dynamic-tags=0)
 # A sanitized shared library leaves the sanitizer's symbols to the program.
 if(NOT QV_SANITIZE)
   target_link_options(qv_device_options INTERFACE -Wl,-z,defs)

@@ -111,9 +111,10 @@ extern "C" int qvf_mac_get(unsigned char *mac)
     if (read_record(record) < 0)
         return -1;
     memcpy(mac, record.mac.data(), kAddressBytes);
-    const auto &m = record.mac;
-    printf("mac = %02x:%02x:%02x:%02x:%02x:%02x:%02x:%02x:\n", m[0], m[1], m[2], m[3], m[4], m[5],
-           m[6], m[7]);
+    printf("mac = ");
+    for (const uint8_t byte : record.mac)
+        printf("%02x:", byte);
+    puts("");
     return 0;
 }
 

@@ -37,7 +37,7 @@ constexpr uint32_t kMaxWriteSize = 64 * 1024;
 // Reads the partition's geometry and refuses one we cannot loop over.
 bool query_geometry(int fd, mtd_info_user &info)
 {
-    struct stat st{};
+    struct stat st;
     if (fstat(fd, &st) < 0) {
         perror("fstat");
         return false;
@@ -104,7 +104,7 @@ int write_record(int fd, const unsigned char *record, uint32_t write_size)
     memset(page.data, qvf::kErasedByte, size);
     memcpy(page.data, record, QVF_RECORD_SIZE);
 
-    ssize_t written = write(fd, page.data, size);
+    ssize_t written = pwrite(fd, page.data, size, 0);
     if (written < 0) {
         perror("write");
         return -1;
@@ -129,14 +129,12 @@ bool same_bytes(const InfoRecord *stored, const unsigned char *record)
 
 // Reads the record back and compares: flash that did not take the data
 // (a failed program, a block that was not erased) must not pass as stored.
+// Like every read and write of the record, it names its offset: no seek
+// has to succeed first.
 int verify_record(int fd, const unsigned char *record)
 {
-    InfoRecord stored{};
-    if (lseek(fd, 0, SEEK_SET) < 0) {
-        perror("lseek");
-        return -1;
-    }
-    const ssize_t got = read(fd, &stored, sizeof stored);
+    InfoRecord stored; // compared only when read whole
+    const ssize_t got = pread(fd, &stored, sizeof stored, 0);
     if (got < 0) {
         perror("read");
         return -1;
@@ -210,7 +208,7 @@ int read_record(const qv::UniqueFd &partition, InfoRecord &record)
     // NAND hands back a page its error correction could not mend as if the
     // read had worked; only the driver's count of such reads tells.
     const int64_t failures = ecc_failures(fd);
-    if (read(fd, &record, sizeof record) < 0) {
+    if (pread(fd, &record, sizeof record, 0) < 0) {
         perror("read");
         return -1;
     }
@@ -232,13 +230,9 @@ int rewrite_record(const qv::UniqueFd &partition, const unsigned char *record)
     if (!partition.valid())
         return -1;
     const int fd = partition.get();
-    mtd_info_user info{};
+    mtd_info_user info;
     if (!query_geometry(fd, info) || erase_blocks(fd, info) < 0)
         return -1;
-    if (lseek(fd, 0, SEEK_SET) < 0) {
-        perror("lseek");
-        return -1;
-    }
     if (write_record(fd, record, info.writesize) < 0)
         return -1;
     return verify_record(fd, record);
@@ -261,7 +255,7 @@ int qvf::RecordUpdate::rewrite() const
 
 extern "C" int qvf_erase_partition(int fd)
 {
-    mtd_info_user info{};
+    mtd_info_user info;
     if (!query_geometry(fd, info))
         return -1;
     return erase_blocks(fd, info);

@@ -372,7 +372,6 @@ INSTANTIATE_TEST_SUITE_P(
     Calls, WriteFailures,
     ::testing::Values(
         WriteFailure{"open", Call::Open, EACCES, {}, {"", "/dev/mtd3: Permission denied\n", -1}, false},
-        WriteFailure{"lseek", Call::Lseek, EINVAL, {}, {"", "lseek: Invalid argument\n", -1}, true},
         WriteFailure{"write", Call::Write, EIO, {}, {"", "write: Input/output error\n", -1}, true},
         WriteFailure{"short_write", Call::Write, 0, 50,
                      {"", "/dev/mtd3: short write, 50 of 104 bytes\n", -1}, true}),

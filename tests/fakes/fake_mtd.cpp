@@ -19,9 +19,8 @@
 extern "C" {
 int __real_open(const char *path, int flags, ...);
 int __real_close(int fd);
-ssize_t __real_read(int fd, void *buf, size_t count);
-ssize_t __real_write(int fd, const void *buf, size_t count);
-off_t __real_lseek(int fd, off_t offset, int whence);
+ssize_t __real_pread(int fd, void *buf, size_t count, off_t offset);
+ssize_t __real_pwrite(int fd, const void *buf, size_t count, off_t offset);
 int __real_fstat(int fd, struct stat *st);
 int __real_ioctl(int fd, unsigned long request, ...);
 int __real_flock(int fd, int operation);
@@ -34,7 +33,6 @@ constexpr const char *kPath = "/dev/mtd3";
 
 struct OpenFile {
     int accmode;
-    off_t position;
     int lock; // 0, LOCK_SH or LOCK_EX
 };
 
@@ -188,7 +186,7 @@ extern "C" int __wrap_open(const char *path, int flags, ...)
     const int fd = __real_open(inode, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    g_files[fd] = OpenFile{accmode, 0, 0};
+    g_files[fd] = OpenFile{accmode, 0};
     ++g_device->open_descriptors;
     return fd;
 }
@@ -203,23 +201,25 @@ extern "C" int __wrap_close(int fd)
     return __real_close(fd);
 }
 
-extern "C" ssize_t __wrap_read(int fd, void *buf, size_t count)
+extern "C" ssize_t __wrap_pread(int fd, void *buf, size_t count, off_t offset)
 {
     OpenFile *f = file_of(fd);
     if (f == nullptr)
-        return __real_read(fd, buf, count);
+        return __real_pread(fd, buf, count, offset);
     if (!enter(Call::Read))
         return -1;
     if (f->accmode == O_WRONLY)
         return fail(EBADF);
+    if (offset < 0)
+        return fail(EINVAL);
     const size_t size = g_device->geometry.size;
-    size_t n = std::min(count, size - std::min<size_t>(size, static_cast<size_t>(f->position)));
+    const size_t from = std::min(size, static_cast<size_t>(offset));
+    size_t n = std::min(count, size - from);
     n = std::min(n, g_device->read_limit.value_or(n));
-    memcpy(buf, g_device->flash.data() + f->position, n);
+    memcpy(buf, g_device->flash.data() + from, n);
     // Like the kernel's MTD device, hand over what a page beyond the ECC's
     // reach gave, and only count the failure.
     const size_t page = g_device->geometry.writesize;
-    const size_t from = static_cast<size_t>(f->position);
     for (size_t at = from / page * page; at < from + n; at += page) {
         if (!g_device->unreadable_pages.count(static_cast<uint32_t>(at / page)))
             continue;
@@ -227,49 +227,33 @@ extern "C" ssize_t __wrap_read(int fd, void *buf, size_t count)
         for (size_t i = std::max(at, from); i < std::min(at + page, from + n); ++i)
             static_cast<uint8_t *>(buf)[i - from] ^= 0xA5;
     }
-    f->position += static_cast<off_t>(n);
     return static_cast<ssize_t>(n);
 }
 
-extern "C" ssize_t __wrap_write(int fd, const void *buf, size_t count)
+extern "C" ssize_t __wrap_pwrite(int fd, const void *buf, size_t count, off_t offset)
 {
     OpenFile *f = file_of(fd);
     if (f == nullptr)
-        return __real_write(fd, buf, count);
+        return __real_pwrite(fd, buf, count, offset);
     if (!enter(Call::Write))
         return -1;
     g_device->write_sizes.push_back(count);
     if (!can_write(*f))
         return fail(EBADF);
+    if (offset < 0)
+        return fail(EINVAL);
     const Geometry &g = g_device->geometry;
-    if (static_cast<size_t>(f->position) >= g.size)
+    const size_t at = static_cast<size_t>(offset);
+    if (at >= g.size)
         return fail(ENOSPC);
-    if (f->position % g.writesize || count % g.writesize)
+    if (at % g.writesize || count % g.writesize)
         return fail(EINVAL); // NAND programs whole pages only
-    size_t n = std::min(count, g.size - static_cast<size_t>(f->position));
+    size_t n = std::min(count, g.size - at);
     n = std::min(n, g_device->write_limit.value_or(n));
     const auto *bytes = static_cast<const uint8_t *>(buf);
     for (size_t i = 0; i < n && !g_device->lost_writes; ++i)
-        g_device->flash[static_cast<size_t>(f->position) + i] &= bytes[i]; // bits only clear
-    f->position += static_cast<off_t>(n);
+        g_device->flash[at + i] &= bytes[i]; // bits only clear
     return static_cast<ssize_t>(n);
-}
-
-extern "C" off_t __wrap_lseek(int fd, off_t offset, int whence)
-{
-    OpenFile *f = file_of(fd);
-    if (f == nullptr)
-        return __real_lseek(fd, offset, whence);
-    if (!enter(Call::Lseek))
-        return -1;
-    off_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f->position : g_device->geometry.size;
-    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END)
-        return fail(EINVAL);
-    const off_t target = base + offset;
-    if (target < 0 || target > static_cast<off_t>(g_device->geometry.size))
-        return fail(EINVAL);
-    f->position = target;
-    return target;
 }
 
 extern "C" int __wrap_fstat(int fd, struct stat *st)

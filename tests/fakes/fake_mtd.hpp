@@ -1,7 +1,7 @@
 #pragma once
 
 // A fake MTD character device at /dev/mtd3, reached by the code under test
-// through the link-time seam -Wl,--wrap=open,close,read,write,lseek,fstat,ioctl.
+// through the link-time seam -Wl,--wrap=open,close,pread,pwrite,fstat,ioctl,flock.
 // It behaves as the kernel's MTD driver does: erased flash reads 0xFF, a
 // write can only clear bits, NAND refuses writes that are not whole pages,
 // a bad block stays bad and cannot be erased, and the ioctls refuse what the
@@ -16,7 +16,8 @@
 
 namespace fakemtd {
 
-enum class Call { Open, Close, Read, Write, Lseek, Fstat, GetInfo, GetBadBlock, Erase, Flock, EccStats };
+// Read and Write are the positioned calls, pread and pwrite.
+enum class Call { Open, Close, Read, Write, Fstat, GetInfo, GetBadBlock, Erase, Flock, EccStats };
 
 struct Geometry {
     uint8_t type;
