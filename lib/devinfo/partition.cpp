@@ -253,10 +253,12 @@ int qvf::RecordUpdate::rewrite() const
     return rewrite_record(open_partition(O_RDWR), reinterpret_cast<const unsigned char *>(&record));
 }
 
+// The caller's descriptor keeps the lock: the partition is blank until the
+// caller has written through it, and no reader may take that for a record.
 extern "C" int qvf_erase_partition(int fd)
 {
     mtd_info_user info;
-    if (!query_geometry(fd, info))
+    if (!lock_partition(fd, LOCK_EX) || !query_geometry(fd, info))
         return -1;
     return erase_blocks(fd, info);
 }

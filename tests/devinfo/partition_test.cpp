@@ -4,6 +4,7 @@
 #include "qvf.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <array>
@@ -240,6 +241,8 @@ TEST_P(EraseRefusals, NothingIsErased)
     const auto &p = GetParam();
     if (p.call == Call::Fstat)
         dev.failures[Call::Fstat] = EIO;
+    else if (p.call == Call::Flock)
+        dev.failures[Call::Flock] = ENOLCK;
     else if (p.call == Call::GetInfo && p.told.size == 0)
         dev.failures[Call::GetInfo] = ENOTTY;
     else
@@ -258,6 +261,7 @@ constexpr fakemtd::Geometry with(uint32_t erasesize, uint32_t writesize)
 INSTANTIATE_TEST_SUITE_P(
     Geometry, EraseRefusals,
     ::testing::Values(
+        GeometryFailure{"flock", Call::Flock, kUnset, "flock: No locks available\n"},
         GeometryFailure{"fstat", Call::Fstat, kUnset, "fstat: Input/output error\n"},
         GeometryFailure{"getinfo", Call::GetInfo, kUnset,
                         "MEMGETINFO: Inappropriate ioctl for device\n"},
@@ -268,6 +272,63 @@ INSTANTIATE_TEST_SUITE_P(
         GeometryFailure{"writesize128k", Call::GetInfo, with(0x20000, 0x20000),
                         "/dev/mtd3: unusable flash geometry: erase size 131072, write size 131072\n"}),
     qvtest::ByName{});
+
+// A second open file of the device, as a concurrent reader has one: its
+// lock requests go to the kernel, which weighs them against the caller's.
+class OtherOpenFile {
+public:
+    explicit OtherOpenFile(const fakemtd::Device &dev)
+        : fd_(open(("/proc/self/fd/" + std::to_string(dev.memory_fd)).c_str(), O_RDONLY | O_CLOEXEC))
+    {
+    }
+    ~OtherOpenFile() { close(fd_); }
+    OtherOpenFile(const OtherOpenFile &) = delete;
+    OtherOpenFile &operator=(const OtherOpenFile &) = delete;
+
+    // True when a reader's shared lock would have to wait.
+    bool held_off() const
+    {
+        if (flock(fd_, LOCK_SH | LOCK_NB) == 0)
+            return flock(fd_, LOCK_UN) != 0;
+        return errno == EWOULDBLOCK;
+    }
+
+private:
+    int fd_;
+};
+
+struct EraseLockCase {
+    const char *name;
+    int callers_lock; // held through the descriptor before the call: 0, LOCK_SH, LOCK_EX
+};
+
+class EraseLocking : public EraseTest, public ::testing::WithParamInterface<EraseLockCase> {};
+
+// Readers wait while the partition is blank, and after it, until the
+// caller who erased it closes the descriptor (having written, as a rule).
+TEST_P(EraseLocking, HoldsReadersOffUntilTheDescriptorCloses)
+{
+    const int fd = open("/dev/mtd3", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    if (GetParam().callers_lock != 0) {
+        ASSERT_EQ(flock(fd, GetParam().callers_lock), 0);
+    }
+    const OtherOpenFile reader(dev);
+    std::vector<bool> held_off;
+    dev.after_erase = [&](uint32_t) { held_off.push_back(reader.held_off()); };
+
+    EXPECT_EQ(capture_call([&] { return qvf_erase_partition(fd); }), (RunResult{"", "", 0}));
+    EXPECT_EQ(held_off, std::vector<bool>(4, true)) << "a reader during the erase";
+    EXPECT_EQ(dev.self_deadlocks, 0) << "the caller's own lock does not block it";
+    EXPECT_TRUE(reader.held_off()) << "the lock stays with the descriptor";
+    close(fd);
+    EXPECT_FALSE(reader.held_off());
+}
+
+INSTANTIATE_TEST_SUITE_P(CallersLock, EraseLocking,
+                         ::testing::Values(EraseLockCase{"none", 0}, EraseLockCase{"shared", LOCK_SH},
+                                           EraseLockCase{"exclusive", LOCK_EX}),
+                         qvtest::ByName{});
 
 // ---- write ---------------------------------------------------------------
 

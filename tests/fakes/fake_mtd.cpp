@@ -111,6 +111,8 @@ int erase(const OpenFile &f, const erase_info_user *request)
         if (!g_device->stuck_blocks.count(block))
             std::fill_n(g_device->flash.begin() + at, g.erasesize, 0xFF);
         g_device->erased_blocks.push_back(block);
+        if (g_device->after_erase)
+            g_device->after_erase(block);
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 // kernel refuses. Calls on descriptors it does not own go to the real system.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -49,6 +50,9 @@ struct Device {
     std::optional<size_t> write_limit;  // a write stores at most this many bytes
     std::optional<size_t> read_limit;   // a read returns at most this many bytes
     std::optional<Geometry> reported;   // what MEMGETINFO says, if not the truth
+    // Called after each block an erase request has erased: what happens
+    // while the erase is under way (a reader, a signal).
+    std::function<void(uint32_t block)> after_erase;
     bool present = true;
     bool char_device = true;
     bool writeable = true;

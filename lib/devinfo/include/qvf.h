@@ -25,7 +25,15 @@ extern "C" {
 #define QVF_MAC_FIELD_SIZE 8
 #define QVF_TEXT_FIELD_SIZE 32
 
-/* Erases every good erase block of the partition open for writing on fd. */
+/* Erases every good erase block of the partition open for writing on fd,
+ * holding the partition's exclusive lock (flock on fd) while it erases, as
+ * the other functions here hold the lock while they read or write. A caller
+ * that holds the lock through fd already goes straight on (a shared lock
+ * becomes exclusive); one that holds it through another descriptor it opened
+ * itself waits forever, as a lock belongs to the open file. The lock stays
+ * with fd after the call: other programs' reads and writes of the record wait
+ * until the caller has written the new record and closes fd (or unlocks it,
+ * flock(fd, LOCK_UN)), instead of finding the partition blank. */
 QVF_API int qvf_erase_partition(int fd);
 /* Reads the record into record[0..103]; a blank (0xFF) field reads as zeros. */
 QVF_API int qvf_raw_read(unsigned char *record);
