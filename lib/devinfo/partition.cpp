@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -223,15 +224,45 @@ int read_record(const qv::UniqueFd &partition, InfoRecord &record)
     return 0;
 }
 
+// Holds back, for its lifetime, the signals that stop a program from the
+// console or from a script (Ctrl-C, Ctrl-\, a closed terminal, `timeout`).
+// One that arrives meanwhile stays pending and is delivered as soon as the
+// caller's own mask is back, so the program still stops. Neither call can
+// fail with these arguments.
+class HeldSignals {
+public:
+    HeldSignals()
+    {
+        sigset_t held{}; // no signal: all bits clear, as sigemptyset leaves it
+        (void)sigaddset(&held, SIGINT);
+        (void)sigaddset(&held, SIGTERM);
+        (void)sigaddset(&held, SIGHUP);
+        (void)sigaddset(&held, SIGQUIT);
+        (void)pthread_sigmask(SIG_BLOCK, &held, &callers_);
+    }
+    HeldSignals(const HeldSignals &) = delete;
+    HeldSignals &operator=(const HeldSignals &) = delete;
+    ~HeldSignals() { (void)pthread_sigmask(SIG_SETMASK, &callers_, nullptr); }
+
+private:
+    sigset_t callers_;
+};
+
 // Erases the partition, open for writing, and writes the record; fails at
-// once when the partition did not open.
+// once when the partition did not open. From the erase to the end of the
+// verified write the partition holds no record: a program stopped there
+// would leave it blank, so the stopping signals wait until the record is
+// back (SIGKILL and a power cut cannot be held back).
 int rewrite_record(const qv::UniqueFd &partition, const unsigned char *record)
 {
     if (!partition.valid())
         return -1;
     const int fd = partition.get();
     mtd_info_user info;
-    if (!query_geometry(fd, info) || erase_blocks(fd, info) < 0)
+    if (!query_geometry(fd, info))
+        return -1;
+    const HeldSignals held;
+    if (erase_blocks(fd, info) < 0)
         return -1;
     if (write_record(fd, record, info.writesize) < 0)
         return -1;

@@ -1,10 +1,13 @@
 // Locking and read-back verification of the record: concurrent programs
-// must not lose each other's updates or see a half-written record, and
-// flash that did not take the data must not pass as stored.
+// must not lose each other's updates or see a half-written record, flash
+// that did not take the data must not pass as stored, and a program stopped
+// by a signal in the middle of a store must not leave the partition blank.
 
 #include "mtd_fixture.hpp"
 #include "qvf.h"
+#include "qvf_static.hpp"
 
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -12,6 +15,7 @@
 
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 
@@ -131,6 +135,114 @@ TEST_F(VerifyTest, AReadWaitsForAWriterInAnotherProcess)
     close(ready[0]);
     close(ready[1]);
 }
+
+// ---- a store stopped by a signal --------------------------------------------
+
+// What the flash held when the signal's handler ran.
+const fakemtd::Device *g_flash = nullptr;
+volatile sig_atomic_t g_deliveries = 0;
+Record g_flash_at_delivery;
+
+void note_delivery(int)
+{
+    g_deliveries = g_deliveries + 1;
+    std::copy_n(g_flash->flash.begin(), g_flash_at_delivery.size(), g_flash_at_delivery.begin());
+}
+
+const std::vector<uint8_t> kOldRecord = RecordBytes{}
+                                            .mac({2, 0, 0, 0, 0, 1, 0, 0})
+                                            .uid("uid-old")
+                                            .hardware_version("hdv-old")
+                                            .product_type("prdt-old")
+                                            .bytes;
+const char kNewHdv[32] = "hdv-new";
+const char kNewUid[32] = "uid-new";
+const uint8_t kNewAddress[6] = {2, 0x11, 0x22, 0x33, 0x44, 0x55};
+
+struct StoppedStore {
+    const char *name;
+    int signal; // raised by the flash once the record's block is erased
+    std::function<int()> store;
+    std::vector<uint8_t> flash_after; // at the signal's delivery and at the end
+    bool caller_blocks = false;       // the caller holds the signal back itself
+    bool write_fails = false;
+};
+
+const StoppedStore kStoppedStores[] = {
+    {"raw_write_ctrl_c", SIGINT, [] { return qvf_raw_write(kRecord.data()); }, kRecord},
+    {"hdv_set_terminated", SIGTERM, [] { return qvf_hdv_set(kNewHdv); },
+     RecordBytes{kOldRecord}.hardware_version("hdv-new").bytes},
+    {"setmac_hangup", SIGHUP, [] { return qvf::mac_address_set(kNewAddress); },
+     RecordBytes{kOldRecord}.mac({2, 0x11, 0x22, 0x33, 0x44, 0x55, 0, 0}).bytes},
+    {"uid_set_quit", SIGQUIT, [] { return qvf_uid_set(kNewUid); },
+     RecordBytes{kOldRecord}.uid("uid-new").bytes},
+    // The caller's own mask is what comes back: a signal it blocked stays
+    // blocked, and pending, until it unblocks it.
+    {"blocked_by_the_caller", SIGTERM, [] { return qvf_raw_write(kRecord.data()); }, kRecord, true},
+    // A failed write leaves the partition blank, as before; the signal
+    // still comes, after the failure.
+    {"failed_write", SIGTERM, [] { return qvf_raw_write(kRecord.data()); },
+     std::vector<uint8_t>(104, 0xFF), false, true},
+};
+
+// Record bytes in hex, readable in a failure.
+std::string hex(const uint8_t *bytes, size_t n)
+{
+    std::string text;
+    char digits[4];
+    for (size_t i = 0; i < n; ++i) {
+        snprintf(digits, sizeof digits, "%02x ", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+std::string hex(const std::vector<uint8_t> &bytes)
+{
+    return hex(bytes.data(), bytes.size());
+}
+
+class StoppedStores : public MtdTest, public ::testing::WithParamInterface<StoppedStore> {};
+
+TEST_P(StoppedStores, TheSignalComesOnceTheRecordIsBack)
+{
+    const StoppedStore &p = GetParam();
+    dev.program(0, kOldRecord);
+    if (p.write_fails)
+        dev.failures[Call::Write] = EIO;
+    g_flash = &dev;
+    g_deliveries = 0;
+    struct sigaction action {};
+    struct sigaction saved_action {};
+    action.sa_handler = note_delivery;
+    ASSERT_EQ(sigaction(p.signal, &action, &saved_action), 0);
+    sigset_t callers;
+    sigset_t saved_mask;
+    sigemptyset(&callers);
+    if (p.caller_blocks)
+        sigaddset(&callers, p.signal);
+    ASSERT_EQ(pthread_sigmask(SIG_SETMASK, &callers, &saved_mask), 0);
+    dev.after_erase = [&](uint32_t block) {
+        if (block == 0)
+            raise(p.signal);
+    };
+
+    const int status = capture_call(p.store).status;
+    sigset_t after;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, nullptr, &after), 0);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        EXPECT_EQ(sigismember(&after, s), sigismember(&callers, s)) << "the caller's mask is back: " << s;
+    EXPECT_EQ(g_deliveries, p.caller_blocks ? 0 : 1);
+    ASSERT_EQ(pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr), 0);
+    ASSERT_EQ(sigaction(p.signal, &saved_action, nullptr), 0);
+
+    EXPECT_EQ(status, p.write_fails ? -1 : 0);
+    EXPECT_EQ(g_deliveries, 1);
+    EXPECT_EQ(hex(g_flash_at_delivery.data(), g_flash_at_delivery.size()), hex(p.flash_after))
+        << "the flash when the signal was delivered";
+    EXPECT_EQ(hex(stored_record()), hex(p.flash_after));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StoppedStores, ::testing::ValuesIn(kStoppedStores), qvtest::ByName{});
 
 // Figures shared between the processes of the concurrency run.
 struct Tally {
