@@ -61,17 +61,25 @@ endfunction()
 #         [PROGRAM_LIBS <library>...] [EXPORTS <symbol>...])
 # A program that ships. Its sources are the archive <archive>, which the
 # tests link in front of their fakes; the program is the shared main
-# (tools/main.cpp) calling the archive's tool_main. LIBS are the archive's,
-# PROGRAM_LIBS only the program's (the tests link a fake in their place);
-# EXPORTS go into the program's dynamic symbol table.
+# (tools/main.cpp, which knows the program by its fixed name QV_PROGRAM)
+# calling the archive's tool_main. The tests get the same main as the
+# object library <program>_main, whose function is program_main. LIBS are
+# the archive's, PROGRAM_LIBS only the program's (the tests link a fake in
+# their place); EXPORTS go into the program's dynamic symbol table.
 function(qv_tool program)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "CORE" "SOURCES;LIBS;PROGRAM_LIBS;EXPORTS")
   add_library(${arg_CORE} STATIC ${arg_SOURCES})
   target_include_directories(${arg_CORE} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${arg_CORE} PUBLIC ${arg_LIBS})
   qv_device_objects(${arg_CORE})
+  if(BUILD_TESTING)
+    add_library(${program}_main OBJECT ${PROJECT_SOURCE_DIR}/tools/main.cpp)
+    target_compile_definitions(${program}_main PRIVATE QV_PROGRAM="${program}" main=program_main)
+    qv_device_objects(${program}_main)
+  endif()
 
   add_executable(${program} ${PROJECT_SOURCE_DIR}/tools/main.cpp)
+  target_compile_definitions(${program} PRIVATE QV_PROGRAM="${program}")
   target_link_libraries(${program} PRIVATE ${arg_CORE} ${arg_PROGRAM_LIBS})
   foreach(symbol IN LISTS arg_EXPORTS)
     target_link_options(${program} PRIVATE -Wl,--export-dynamic-symbol=${symbol})

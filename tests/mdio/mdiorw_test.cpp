@@ -66,6 +66,7 @@ struct RunCase {
     RunResult expected;
     void (*setup)(FakeDriver &) = nullptr;
     bool has_eth0 = true;
+    int stdout_error = 0; // every write of stdout fails so
 };
 
 const std::string kUsageOut =
@@ -85,7 +86,7 @@ TEST_P(MdiorwRun, PrintsAndExitsAsExpected)
         c.setup(driver);
     std::vector<std::string> argv{"mdiorw"};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
-    EXPECT_EQ(qvtest::run_tool(tool_main, argv), c.expected);
+    EXPECT_EQ(qvtest::run_tool(program_main, argv, nullptr, c.stdout_error), c.expected);
     EXPECT_EQ(driver.open_sockets(), 0);
 }
 
@@ -140,7 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
                 deny_net_admin},
         RunCase{"write_refused_private", Family::Private, {"1", "0", "0x8000"},
                 {"", "SIOCSMIIREG on eth0 failed: Operation not permitted\n", 255},
-                deny_net_admin}),
+                deny_net_admin},
+        // A value read, or the usage, that never arrives fails the run.
+        RunCase{"read_to_a_full_device", Family::Mii, {"1", "2"},
+                {"", "mdiorw: write error: No space left on device\n", 255}, nullptr, true, ENOSPC},
+        RunCase{"usage_to_a_closed_pipe", Family::Mii, {},
+                {"", kUsageErr + "mdiorw: write error: Broken pipe\n", 255}, nullptr, true, EPIPE}),
     qvtest::ByName{});
 
 // What reached the driver in a write, and that it stayed in the PHY.

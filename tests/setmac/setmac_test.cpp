@@ -1,6 +1,7 @@
 // qv_setmac run in-process against the fake flash. How the library reports
 // the flash's faults is tested with the library (tests/devinfo); here, what
-// the tool adds: its lines and its status.
+// the program adds: its lines and its status, also when its output cannot
+// be written.
 
 #include "mtd_fixture.hpp"
 #include "setmac.hpp"
@@ -15,10 +16,10 @@ using qvtest::MtdTest;
 using qvtest::RecordBytes;
 using qvtest::RunResult;
 
-RunResult setmac(std::vector<std::string> args)
+RunResult setmac(std::vector<std::string> args, int stdout_error = 0)
 {
     args.insert(args.begin(), "qv_setmac");
-    return qvtest::run_tool(tool_main, args);
+    return qvtest::run_tool(program_main, args, nullptr, stdout_error);
 }
 
 std::string byte_lines(std::initializer_list<const char *> bytes)
@@ -40,6 +41,7 @@ struct RunCase {
     RunResult expected;
     std::vector<uint8_t> flash_after; // first bytes of the MAC field
     void (*fault)(Device &) = nullptr; // the flash as the run finds it
+    int stdout_error = 0;              // every write of stdout fails so
 };
 
 class SetmacTest : public MtdTest {};
@@ -51,9 +53,9 @@ TEST_P(Runs, PrintAndStore)
     const RunCase &r = GetParam();
     if (r.fault != nullptr)
         r.fault(dev);
-    EXPECT_EQ(setmac(r.args), r.expected);
+    EXPECT_EQ(setmac(r.args, r.stdout_error), r.expected);
     EXPECT_EQ(flash(0, r.flash_after.size()), r.flash_after);
-    if (r.fault == nullptr && r.expected.status != 0) {
+    if (r.fault == nullptr && r.stdout_error == 0 && r.expected.status != 0) {
         EXPECT_TRUE(dev.calls.empty()) << "a rejected text never reaches the flash";
     }
 }
@@ -92,7 +94,12 @@ INSTANTIATE_TEST_SUITE_P(
         // The record reads, but the rewrite's open for writing is refused.
         RunCase{"store_read_only_node", {"00:11:22:33:44:55"},
             {kAllSix + "write mac fail\n", "/dev/mtd3: Permission denied\n", 255}, kErased,
-            [](Device &d) { d.writeable = false; }}),
+            [](Device &d) { d.writeable = false; }},
+        // Output that never arrives fails the run; the store itself is done.
+        RunCase{"show_to_a_full_device", {},
+            {"", "qv_setmac: write error: No space left on device\n", 255}, kErased, nullptr, ENOSPC},
+        RunCase{"store_to_a_closed_pipe", {"00:11:22:33:44:55"},
+            {"", "qv_setmac: write error: Broken pipe\n", 255}, kStoredSix, nullptr, EPIPE}),
     qvtest::ByName{});
 
 TEST_F(SetmacTest, StoreKeepsTheSpareBytesAndTheOtherFields)

@@ -8,16 +8,23 @@ namespace qvtest {
 
 namespace {
 
-ssize_t keep(void *text, const char *data, size_t size)
+template <class Sink>
+ssize_t keep(void *cookie, const char *data, size_t size)
 {
-    static_cast<std::string *>(text)->append(data, size);
+    auto *sink = static_cast<Sink *>(cookie);
+    if (sink->error != 0) {
+        errno = sink->error;
+        return -1;
+    }
+    sink->text.append(data, size);
     return static_cast<ssize_t>(size);
 }
 
-// A stream that keeps what is written out of its buffer in `text`.
-FILE *open_capture(std::string &text)
+// A stream that keeps what is written out of its buffer in the sink.
+template <class Sink>
+FILE *open_capture(Sink &sink)
 {
-    FILE *f = fopencookie(&text, "w", {nullptr, keep, nullptr, nullptr});
+    FILE *f = fopencookie(&sink, "w", {nullptr, keep<Sink>, nullptr, nullptr});
     if (f == nullptr || setvbuf(f, nullptr, _IOFBF, BUFSIZ) != 0)
         abort();
     return f;
@@ -36,8 +43,9 @@ int call(ToolMain tool, int argc, char **argv, std::jmp_buf *stop)
 
 } // namespace
 
-CaptureOutput::CaptureOutput() : saved_out_(stdout), saved_err_(stderr)
+CaptureOutput::CaptureOutput(int stdout_error) : saved_out_(stdout), saved_err_(stderr)
 {
+    out_.error = stdout_error;
     fflush(stdout);
     fflush(stderr);
     stdout = open_capture(out_);
@@ -63,16 +71,17 @@ void CaptureOutput::finish()
 std::string CaptureOutput::out()
 {
     finish();
-    return out_;
+    return out_.text;
 }
 
 std::string CaptureOutput::err()
 {
     finish();
-    return err_;
+    return err_.text;
 }
 
-RunResult run_tool(ToolMain tool, const std::vector<std::string> &args, std::jmp_buf *stop)
+RunResult run_tool(ToolMain tool, const std::vector<std::string> &args, std::jmp_buf *stop,
+                   int stdout_error)
 {
     std::vector<std::string> storage = args;
     std::vector<char *> argv;
@@ -82,7 +91,7 @@ RunResult run_tool(ToolMain tool, const std::vector<std::string> &args, std::jmp
 
     optind = 0; // glibc: 0 also resets getopt's internal state
     opterr = 1;
-    CaptureOutput capture;
+    CaptureOutput capture(stdout_error);
     const int rc = call(tool, static_cast<int>(storage.size()), argv.data(), stop);
     std::string out = capture.out();
     return RunResult{out, capture.err(), rc & 0xff};

@@ -3,6 +3,7 @@
 // Running code under test in-process and catching what it prints: for the
 // unit tests and the fuzz harnesses alike (no GoogleTest here).
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <ostream>
@@ -10,14 +11,21 @@
 #include <type_traits>
 #include <vector>
 
+// A tool's program as it ships: the shared main of tools/main.cpp, which
+// runs tool_main and then sees to the output. A test executable links it,
+// under this name, from the object library <program>_main.
+int program_main(int argc, char **argv);
+
 namespace qvtest {
 
 // Redirects stdout and stderr into memory for its lifetime. The streams
 // are swapped at the stdio level, so printf, puts and perror are all
 // caught, each stream kept apart. Both are fully buffered, as on a pipe.
+// With stdout_error, every write of stdout fails with that error instead
+// and nothing of it is kept.
 class CaptureOutput {
 public:
-    CaptureOutput();
+    explicit CaptureOutput(int stdout_error = 0);
     ~CaptureOutput();
     CaptureOutput(const CaptureOutput &) = delete;
     CaptureOutput &operator=(const CaptureOutput &) = delete;
@@ -29,12 +37,35 @@ public:
 private:
     void finish();
 
+    // Where a stream's writes go: kept in text, or refused with error.
+    struct Sink {
+        std::string text;
+        int error = 0;
+    };
+
     FILE *saved_out_;
     FILE *saved_err_;
-    std::string out_;
-    std::string err_;
+    Sink out_;
+    Sink err_;
     bool finished_ = false;
 };
+
+// Outputs that take nothing: a full device, and a pipe whose reader has
+// gone while SIGPIPE is ignored (as services and some shells run
+// programs). Each with the text the C library gives its error.
+struct FailingOutput {
+    const char *name;
+    int error;
+    const char *text;
+};
+inline const FailingOutput kFailingOutputs[] = {
+    {"full_device", ENOSPC, "No space left on device"},
+    {"closed_pipe", EPIPE, "Broken pipe"},
+};
+inline void PrintTo(const FailingOutput &o, std::ostream *os)
+{
+    *os << o.name;
+}
 
 // What one in-process run of a tool did.
 struct RunResult {
@@ -50,8 +81,10 @@ using ToolMain = int (*)(int argc, char **argv);
 // Runs tool(argv) in this process with captured output. args[0] is the
 // program name. getopt is reset first, so every run starts fresh. A tool
 // that never returns (kez-tool's rate display) is left by a longjmp to
-// `stop` from a fake it calls; such a run has status 0.
-RunResult run_tool(ToolMain tool, const std::vector<std::string> &args, std::jmp_buf *stop = nullptr);
+// `stop` from a fake it calls; such a run has status 0. With stdout_error,
+// the run's standard output takes nothing (see CaptureOutput).
+RunResult run_tool(ToolMain tool, const std::vector<std::string> &args, std::jmp_buf *stop = nullptr,
+                   int stdout_error = 0);
 
 // Calls fn() with captured output; status is fn's own result (0 for void).
 template <class Fn>

@@ -53,10 +53,10 @@ protected:
         fakekez::library().sleeps_before_stop = 3;
         fakekez::library().stop = &stop_;
     }
-    RunResult run(std::vector<std::string> args)
+    RunResult run(std::vector<std::string> args, int stdout_error = 0)
     {
         args.insert(args.begin(), "kez-tool");
-        return qvtest::run_tool(tool_main, args, &stop_);
+        return qvtest::run_tool(program_main, args, &stop_, stdout_error);
     }
     static const Calls &calls() { return fakekez::library().calls; }
 
@@ -68,13 +68,14 @@ struct Case {
     std::vector<std::string> args;
     RunResult expected;
     Calls after_start;
+    int stdout_error = 0; // every write of stdout fails so
 };
 
 class KezToolOptions : public KezToolRun, public testing::WithParamInterface<Case> {};
 
 TEST_P(KezToolOptions, PrintsAndCallsTheLibraryInOrder)
 {
-    EXPECT_EQ(run(GetParam().args), GetParam().expected);
+    EXPECT_EQ(run(GetParam().args, GetParam().stdout_error), GetParam().expected);
     EXPECT_EQ(calls(), started_then(GetParam().after_start));
 }
 
@@ -109,6 +110,18 @@ const Case kCases[] = {
      {"<atu>\n\33[2J<rates>\n<rates>\n<rates>\n", "", 0},
      {"ATU_dump(0)", "show_atu_entry(23)", "show_rates()", "usleep(1000000) pending=0", "show_rates()",
       "usleep(1000000) pending=0", "show_rates()", "usleep(1000000) pending=0"}},
+    // Output that never arrives fails the run; the rate display stops at
+    // the first refresh that cannot be written.
+    {"UsageToAFullDevice",
+     {"-h"},
+     {"", "kez-tool: write error: No space left on device\n", 255},
+     {},
+     ENOSPC},
+    {"RateDisplayToAClosedPipe",
+     {"-a", "-R", "-g"},
+     {"", "kez-tool: write error: Broken pipe\n", 255},
+     {"ATU_dump(0)", "show_atu_entry(23)", "show_rates()"},
+     EPIPE},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, KezToolOptions, testing::ValuesIn(kCases), qvtest::ByName{});

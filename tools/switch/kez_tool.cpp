@@ -62,14 +62,16 @@ std::optional<int> switch_port(const char *text)
     return L_GE_K47301T[*port];
 }
 
-// Runs until the process is killed. Each refresh is flushed so that it also
-// shows when the output goes to a pipe.
-[[noreturn]] void show_rates_forever()
+// Runs until the process is killed, or until a refresh cannot be written:
+// nobody sees the display any more (main says why). Each refresh is flushed
+// so that it also shows when the output goes to a pipe.
+void show_rates_while_written()
 {
     printf("\33[2J");
     for (;;) {
         show_rates();
-        (void)fflush(stdout);
+        if (fflush(stdout) != 0 || ferror(stdout) != 0)
+            return;
         // A signal that cuts the sleep short only brings the next refresh forward.
         (void)usleep(kRefreshMicros);
     }
@@ -105,7 +107,8 @@ Next carry_out(int option, const char *argument)
         show_regs(regs_dump(0));
         return Next::kOption;
     case 'R':
-        show_rates_forever();
+        show_rates_while_written();
+        return Next::kFailed;
     default: // an unknown option or a missing port; getopt has said which
         puts(kUsage);
         return Next::kDone;
