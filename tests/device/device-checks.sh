@@ -323,6 +323,7 @@ test_phy_write() {
 # --------------------------------------------------------- the fixed output
 
 banner='>>>>>>>>>>> hello openwrt <<<<<<<<<<<<<<\n'
+full='No space left on device'
 board_text='cpu=IMX6UL\nhardware_version=GE-K47301T_v1.00-10\nproduct_type=QV-MR16-PL4C2-AX\nports_total=10\nports_optical=2\nports_ether=8\nuid=53-20-01-0A-01-10-00-00\ncpu_seq=9\n[0]: 0:0:0:9\n[1]: 0:1:1:10\n[2]: 0:1:1:8\n[3]: 0:0:2:6\n[4]: 0:0:2:7\n[5]: 0:0:2:4\n[6]: 0:0:2:5\n[7]: 0:0:2:2\n[8]: 0:0:2:3\n[9]: 0:0:2:0\n[10]: 0:0:2:1\n'
 
 # Checks whose whole output is known, one a line: name|status|stdout|stderr|
@@ -333,7 +334,9 @@ test_fixed() {
     # shellcheck disable=SC2034 # out and err are read by the eval
     while IFS='|' read -r name status out err command; do
         set -- $command
-        have "$1" "$name" || continue
+        program=$1
+        [ "$1" = sh ] && program=${3#\'} # sh -c 'PROGRAM ...'
+        have "$program" "$name" || continue
         eval "check \"\$name\" \"\$status\" \"\$out\" \"\$err\" $command"
     done <<EOF
 hello prints its banner|0|$banner||hello
@@ -342,6 +345,11 @@ boardinfo describes the board|0|$board_text||boardinfo
 boardinfo ignores its arguments|0|$board_text||boardinfo -x 1
 kez-tool refuses a port that is not a number|255||invalid port: abc\\n|kez-tool -m abc
 kez-tool refuses a port beyond its map|255||invalid port: 11\\n|kez-tool -m 11
+hello fails when its output cannot be written|255||hello: write error: $full\\n|sh -c 'hello >/dev/full'
+boardinfo fails when its output cannot be written|255||boardinfo: write error: $full\\n|sh -c 'boardinfo >/dev/full'
+qv_setmac fails when its address cannot be written|255||qv_setmac: write error: $full\\n|sh -c 'qv_setmac >/dev/full'
+mdiorw fails when its usage cannot be written|255||invalid argument !\\nmdiorw: write error: $full\\n|sh -c 'mdiorw >/dev/full'
+kez-tool fails when its usage cannot be written|255||kez-tool: write error: $full\\n|sh -c 'kez-tool -h >/dev/full'
 EOF
 }
 

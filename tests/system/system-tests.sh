@@ -7,7 +7,8 @@
 # differs, so do the expected values. PHASE 2 is the boot after a reboot:
 # it checks only that the flash kept what phase 1 stored last. The phases
 # disk-bad-record, disk-bad-block and disk-lost-writes are boots of the x86
-# board whose disk qemu makes fail (see board/system-test).
+# board whose disk qemu makes fail, slow-disk one whose disk qemu reads
+# slowly (see board/system-test).
 #
 # One line per case ("ok", "not ok" with the differences, or "ok ... # SKIP"
 # for a program this build does not have), then the count on a line of its
@@ -385,6 +386,14 @@ test_nand_faults() {
     flash_nand
 }
 
+# The NAND simulator made to busy-wait half a second for each block it
+# erases.
+test_slow_nand() {
+    flash_nand do_delays=1 erase_delay=500 || return 1
+    test_stopped_stores
+    flash_nand
+}
+
 # The NOR-like board's disk made read-only: block2mtd does not attach to
 # it, so the programs find no device, and the record is there again once
 # the disk is writable.
@@ -557,6 +566,88 @@ test_switch() {
     verdict "kez-tool -R shows the rates until it is stopped" switch_rates
 }
 
+# stopped_store NAME COMMAND...: runs the store COMMAND in the background
+# and sends it SIGTERM as soon as the partition's first bytes read erased,
+# that is in the middle of its erase. It must still end by the signal (143
+# from the shell). The flash is read from the disk, not the page cache, so
+# that block2mtd's erase has to read every page.
+stopped_store() {
+    local name=$1 pid n=0 caught=0 status
+    shift
+    sync
+    echo 3 >/proc/sys/vm/drop_caches
+    "$@" </dev/null >/dev/null 2>&1 &
+    pid=$!
+    while [ $n -lt 10000 ] && kill -0 $pid 2>/dev/null; do
+        case $(od -An -tx1 -N 8 /dev/mtd3) in
+        *"ff ff ff ff ff ff ff ff"*)
+            kill -TERM $pid 2>/dev/null && caught=1
+            break
+            ;;
+        esac
+        n=$((n + 1))
+    done
+    wait $pid 2>/dev/null
+    status=$?
+    [ $caught = 1 ] || echo "#   $*: its erase was not seen (exit status $status)"
+    verdict "$name, stopped by SIGTERM in its erase, ends by the signal" [ "$caught:$status" = 1:143 ]
+}
+
+# A store stopped in the middle of its erase, on a flash slowed so that an
+# erase takes seconds: the signal waits until the new record is written
+# and verified, and then ends the program; the next reader finds the new
+# record, not a blank partition.
+test_stopped_stores() {
+    have qvf-fields "stores stopped by a signal" || return 0
+    local f="slow flash"
+    as=''
+    fault_start "$f"
+    stopped_store "$f: qv_setmac stores" qv_setmac 02:00:00:00:00:07
+    check "$f: qv_setmac's address was stored all the same" 0 'mac = [02:00:00:00:00:07]\n' '' qv_setmac
+    stopped_store "$f: set uid" qvf-fields set uid uid-9
+    check "$f: the unique id was stored all the same" 0 'uid-9\n' '' qvf-fields get uid
+    check "$f: and the record keeps the address" 0 'mac = [02:00:00:00:00:07]\n' '' qv_setmac
+}
+
+# Standard output that takes nothing: a full device, and a pipe whose
+# reader has gone while SIGPIPE is ignored (as services and some shells run
+# programs; the shell makes the pipe with nobody left to read it).
+full_device() { "$@" >/dev/full; }
+closed_pipe() {
+    rm -f /tmp/nobody && mkfifo /tmp/nobody || return 99
+    (
+        trap '' PIPE
+        exec 4<>/tmp/nobody 3>/tmp/nobody 4<&-
+        "$@" >&3 3>&-
+    )
+}
+# The rate display, which stops once a refresh cannot be written (else
+# timeout ends it with SIGTERM after 20 seconds).
+rates() { KEZ_SIM_STATE=/tmp/kez.state KEZ_SIM_CLOCK=1000 timeout 20 kez-tool -R; }
+
+# Every program's output that cannot be written fails the run: one line on
+# standard error, status 255.
+test_unwritten_output() {
+    local output to error
+    for output in full_device closed_pipe; do
+        to="a full device" error="No space left on device"
+        [ $output = closed_pipe ] && to="a closed pipe" error="Broken pipe"
+        while IFS='|' read -r program name err command; do
+            have "$program" "$name to $to" || continue
+            # shellcheck disable=SC2086 # the command's words
+            check "$name to $to" 255 '' "$err$program: write error: $error\n" $output $command
+        done <<'EOF'
+hello|hello's banner||hello
+boardinfo|boardinfo's description||boardinfo
+qv_setmac|qv_setmac's address||qv_setmac
+mdiorw|mdiorw's register||mdiorw 1 2
+mdiorw|mdiorw's usage|invalid argument !\n|mdiorw
+kez-tool|kez-tool's usage||kez-tool -h
+kez-tool|kez-tool's rate display||rates
+EOF
+    done
+}
+
 # Faults of the disk under the x86 board's flash, each in a boot of its own
 # (board/system-test has qemu fail the disk), on the record phases 1 and 2
 # left.
@@ -606,6 +697,12 @@ test_disk_lost_writes() {
 }
 
 case $phase in
+slow-disk)
+    fault_records
+    test_stopped_stores
+    echo "$board: $passed passed, $failed failed, $skipped skipped"
+    exit $failed
+    ;;
 disk-bad-record | disk-bad-block | disk-lost-writes)
     fault_records
     if have qvf-fields "faults of the disk"; then
@@ -635,11 +732,13 @@ else
     test_access_faults
     if [ "$board" = imx6ul ]; then
         test_nand_faults
+        test_slow_nand
     else
         test_write_protected_disk
     fi
     test_mdio
     test_switch
+    test_unwritten_output
     if [ "$board" = x86 ] && have qvf-fields "a product type to keep across a reboot"; then
         check "a product type to keep across a reboot" 0 '' '' \
             qvf-fields set prdt QV-MR16-PL4C2-AX-0123456789abcde
