@@ -86,9 +86,13 @@ bool valid_unit(int unit)
     return false;
 }
 
-// Loads the state, lets change() alter it, and saves it.
+// Loads the state, lets change() alter it, and saves it, all under the
+// state's lock.
 template <typename Change> int update_state(Change change)
 {
+    const qv::UniqueFd lock = lock_state();
+    if (!lock.valid())
+        return -1;
     const int64_t now = sim_now();
     SimState state;
     if (!load_state(state, now))

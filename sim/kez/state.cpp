@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,13 +17,42 @@
 namespace kezsim {
 namespace {
 
-constexpr const char *kDefaultPath = "/tmp/kez-sim.state";
 constexpr std::array<char, 8> kMagic{'K', 'E', 'Z', 'S', 'I', 'M', '1', '\0'};
 
-const char *state_path()
+using PathBuffer = std::array<char, PATH_MAX>;
+
+// len is what snprintf returned for path.
+bool path_fits(int len, const PathBuffer &path)
 {
-    const char *path = getenv("KEZ_SIM_STATE");
-    return path != nullptr && path[0] != '\0' ? path : kDefaultPath;
+    if (len >= 0 && static_cast<size_t>(len) < path.size())
+        return true;
+    fprintf(stderr, "kez: %s...: path too long\n", path.data());
+    return false;
+}
+
+bool non_empty(const char *text) { return text != nullptr && text[0] != '\0'; }
+
+// KEZ_SIM_STATE, or else a file of the user's own: the state file has mode
+// 0600, so one file in a folder all users share would serve only its owner.
+bool state_path(PathBuffer &path)
+{
+    const char *named = getenv("KEZ_SIM_STATE");
+    const char *runtime = getenv("XDG_RUNTIME_DIR");
+    int len;
+    if (non_empty(named))
+        len = snprintf(path.data(), path.size(), "%s", named);
+    else if (non_empty(runtime))
+        len = snprintf(path.data(), path.size(), "%s/kez-sim.state", runtime);
+    else
+        len = snprintf(path.data(), path.size(), "/tmp/kez-sim-%u.state", static_cast<unsigned>(getuid()));
+    return path_fits(len, path);
+}
+
+// The state's path with `suffix` after it.
+bool beside_state(const char *suffix, PathBuffer &path)
+{
+    PathBuffer state;
+    return state_path(state) && path_fits(snprintf(path.data(), path.size(), "%s%s", state.data(), suffix), path);
 }
 
 SimState fresh_state(int64_t now)
@@ -78,9 +108,34 @@ int64_t sim_now()
     return static_cast<int64_t>(time(nullptr));
 }
 
+qv::UniqueFd lock_state()
+{
+    PathBuffer path;
+    if (!beside_state(".lock", path))
+        return qv::UniqueFd();
+    // Never through a link planted in a shared folder.
+    qv::UniqueFd fd(open(path.data(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
+        perror(path.data());
+        return fd;
+    }
+    int rc;
+    do {
+        rc = flock(fd.get(), LOCK_EX);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+        perror(path.data());
+        fd.reset();
+    }
+    return fd;
+}
+
 bool load_state(SimState &state, int64_t now)
 {
-    const char *path = state_path();
+    PathBuffer state_file;
+    if (!state_path(state_file))
+        return false;
+    const char *path = state_file.data();
     const qv::UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) {
         if (errno != ENOENT) {
@@ -107,13 +162,11 @@ bool load_state(SimState &state, int64_t now)
 
 bool save_state(const SimState &state)
 {
-    const char *path = state_path();
-    std::array<char, PATH_MAX> temp;
-    const int len = snprintf(temp.data(), temp.size(), "%s.XXXXXX", path);
-    if (len < 0 || static_cast<size_t>(len) >= temp.size()) {
-        fprintf(stderr, "kez: %s: path too long\n", path);
+    PathBuffer state_file;
+    PathBuffer temp;
+    if (!state_path(state_file) || !beside_state(".XXXXXX", temp))
         return false;
-    }
+    const char *path = state_file.data();
     // Written to a new file of its own and renamed over the old one, so a run
     // killed half-way leaves the old state, and a name planted in /tmp is
     // never written through.

@@ -4,6 +4,8 @@
 // that counters behave like hardware: they grow with time, and a clear holds
 // for every later run.
 
+#include "unique_fd.hpp"
+
 #include <array>
 #include <cstdint>
 
@@ -25,9 +27,18 @@ static_assert(sizeof(SimState) == 8 + 2 * kSwitchPorts * 8, "the state file has 
 // that runs can be repeated exactly), the wall clock otherwise.
 int64_t sim_now();
 
-// Loads the state from KEZ_SIM_STATE (default /tmp/kez-sim.state). Without a
-// file the switch has just come up: every counter starts at now. Returns
-// false, with the reason printed, when the file cannot be read.
+// Takes the lock an update of the state holds from its load to its save, so
+// that concurrent runs lose no update: an exclusive flock on the file beside
+// the state, "<state>.lock" (the state file itself is replaced by each
+// save). Returns the lock's descriptor, or an invalid one with the reason
+// printed.
+qv::UniqueFd lock_state();
+
+// Loads the state from KEZ_SIM_STATE; without it each user has a switch of
+// their own: kez-sim.state in $XDG_RUNTIME_DIR, or else
+// /tmp/kez-sim-<uid>.state. Without a file the switch has just come up:
+// every counter starts at now. Returns false, with the reason printed, when
+// the file cannot be read.
 bool load_state(SimState &state, int64_t now);
 
 // Replaces the state file as a whole. Returns false, with the reason printed,

@@ -172,7 +172,10 @@ int FakeDriver::kernel_ioctl(unsigned long code, void *arg, Request &seen)
 
     if (!is_mii_code(code) && !is_private_code(code))
         return -ENOTTY;
-    if (code == SIOCSMIIREG && !net_admin_)
+    // Every MII request needs the right, reads as well as writes, and it is
+    // checked before the interface is looked up. The private codes go to
+    // the driver unchecked.
+    if (is_mii_code(code) && !net_admin_)
         return -EPERM;
     Interface *iface = find(request.ifr_name);
     if (iface == nullptr)

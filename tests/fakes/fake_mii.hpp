@@ -72,7 +72,8 @@ public:
     void refuse(unsigned long code, int error);
     // Makes the next socket() calls fail with `error`.
     void fail_socket(int error) { socket_error_ = error; }
-    // Without CAP_NET_ADMIN register writes are refused with EPERM.
+    // Without CAP_NET_ADMIN the MII requests, reads too, are refused with
+    // EPERM; a driver of the private requests refuses only their write.
     void set_net_admin(bool allowed) { net_admin_ = allowed; }
 
     const std::vector<Request> &requests() const { return requests_; }

@@ -96,6 +96,9 @@ void refuse_reads(FakeDriver &d)
     d.refuse(SIOCGMIIREG, EIO);
     d.refuse(SIOCDEVPRIVATE + 1, EIO);
 }
+void refuse_writes(FakeDriver &d) { d.refuse(SIOCSMIIREG, EFAULT); }
+
+const std::string kNoMiiAccess = "SIOCGMIIPHY on eth0 failed: Operation not supported\nsmi init fail\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, MdiorwRun,
@@ -117,8 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"bad_value", Family::Mii, {"1", "2", "0x123456789"}, {"", kParseErr, 255}},
         RunCase{"phy_too_large", Family::Mii, {"4294967296", "2", "3"}, {"", kParseErr, 255}},
         // The driver is asked before the arguments are counted.
-        RunCase{"usage_without_mii", Family::None, {"1"},
-                {"", "SIOCGMIIPHY on eth0 failed: Operation not supported\nsmi init fail\n", 255}},
+        RunCase{"usage_without_mii", Family::None, {"1"}, {"", kNoMiiAccess, 255}},
         RunCase{"no_eth0", Family::Mii, {"1", "2"},
                 {"", "SIOCGMIIPHY on eth0 failed: No such device\nsmi init fail\n", 255},
                 nullptr, false},
@@ -136,9 +138,19 @@ INSTANTIATE_TEST_SUITE_P(
                 {"dev_addr 21, reg_addr 2\n",
                  "SIOCGMIIREG on eth0 failed: No such device or address, ioctl type = 8948\n",
                  255}},
-        RunCase{"write_refused", Family::Mii, {"1", "0", "0x8000"},
-                {"", "SIOCSMIIREG on eth0 failed: Operation not permitted\n", 255},
+        RunCase{"write_refused", Family::Mii, {"1", "32", "0"},
+                {"", "SIOCSMIIREG on eth0 failed: Bad address\n", 255}, refuse_writes},
+        // Without CAP_NET_ADMIN the kernel refuses every MII request, the
+        // PHY's too; the private request then reaches a driver that has
+        // none, and its error is the one told (as the boards' drivers do).
+        RunCase{"read_without_net_admin", Family::Mii, {"1", "2"}, {"", kNoMiiAccess, 255},
                 deny_net_admin},
+        RunCase{"write_without_net_admin", Family::Mii, {"1", "4", "0x5e1"},
+                {"", kNoMiiAccess, 255}, deny_net_admin},
+        // A driver of the private requests checks the right itself: only
+        // for writes.
+        RunCase{"read_private_without_net_admin", Family::Private, {"1", "1"},
+                {"dev_addr 1, reg_addr 1\nread data: 7949\n", "", 0}, deny_net_admin},
         RunCase{"write_refused_private", Family::Private, {"1", "0", "0x8000"},
                 {"", "SIOCSMIIREG on eth0 failed: Operation not permitted\n", 255},
                 deny_net_admin},

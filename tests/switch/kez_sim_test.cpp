@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,10 +16,14 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
+
+QVTEST_PRINT_CASES_BY_NAME()
 
 using qvtest::capture_call;
 using qvtest::RunResult;
@@ -136,12 +142,123 @@ TEST_F(SimSwitch, DamagedStateFileStartsAfresh)
     EXPECT_EQ(counters(10)["TxUnicast"], 2u * 18500);
 }
 
-TEST_F(SimSwitch, ReportsAStateFileItCannotWrite)
+TEST_F(SimSwitch, ReportsAStateItCannotLock)
 {
     const std::string path = sim_.dir() + "/missing/state";
     ASSERT_EQ(setenv("KEZ_SIM_STATE", path.c_str(), 1), 0);
-    EXPECT_EQ(capture_call(loop_kez), (RunResult{"", path + ": No such file or directory\n", -1}));
+    EXPECT_EQ(capture_call(loop_kez), (RunResult{"", path + ".lock: No such file or directory\n", -1}));
 }
+
+// Every switch port cleared at the same moment by a run of its own, round
+// after round: no run may save over another's clear with the state it
+// loaded before. (A clear that held shows no traffic; one lost shows the
+// second since the last round.)
+TEST_F(SimSwitch, ConcurrentClearsLoseNone)
+{
+    at(1000);
+    ASSERT_EQ(loop_kez(), 0);
+    for (int when = 1001; when <= 1020; ++when) {
+        at(when);
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        std::vector<pid_t> runs;
+        for (int port = 0; port < KEZ_PORT_MAP_SIZE; ++port) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                // All start when the gate closes.
+                char go;
+                (void)close(gate[1]);
+                _exit(read(gate[0], &go, 1) == 0 && MIB_clear(0, port) == 0 ? 0 : 1);
+            }
+            if (pid < 0)
+                break;
+            runs.push_back(pid);
+        }
+        (void)close(gate[0]);
+        (void)close(gate[1]);
+        for (const pid_t pid : runs) {
+            int status = 0;
+            EXPECT_EQ(waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        ASSERT_EQ(runs.size(), size_t{KEZ_PORT_MAP_SIZE}) << "fork failed";
+        for (int port = 0; port < KEZ_PORT_MAP_SIZE; ++port)
+            EXPECT_EQ(counters(port)["RxOctets"], 0u) << "port " << port << " at " << when;
+        if (HasFailure())
+            break; // one round tells
+    }
+}
+
+// Where the switch keeps its state: KEZ_SIM_STATE, else a file of the
+// user's own (in the runtime folder, or in /tmp under the user's id), as
+// another user cannot read or replace a file of mode 0600.
+struct StatePathCase {
+    const char *name;
+    // KEZ_SIM_STATE and XDG_RUNTIME_DIR, each a path in the test's folder,
+    // empty, or unset (null).
+    const char *named;
+    const char *runtime;
+    const char *file; // in the test's folder; null: the one in /tmp
+};
+
+class SimStatePath : public testing::TestWithParam<StatePathCase> {
+protected:
+    SimStatePath()
+    {
+        if (const char *runtime = getenv("XDG_RUNTIME_DIR"))
+            saved_runtime_ = runtime;
+    }
+    ~SimStatePath() override
+    {
+        if (saved_runtime_)
+            (void)setenv("XDG_RUNTIME_DIR", saved_runtime_->c_str(), 1);
+        else
+            (void)unsetenv("XDG_RUNTIME_DIR");
+    }
+    // Sets the variable to `value` in the test's folder, to empty, or unsets it.
+    void set_in_folder(const char *variable, const char *value) const
+    {
+        if (value == nullptr) {
+            ASSERT_EQ(unsetenv(variable), 0);
+            return;
+        }
+        const std::string path = value[0] == '\0' ? "" : sim_.dir() + "/" + value;
+        ASSERT_EQ(setenv(variable, path.c_str(), 1), 0);
+    }
+
+    qvtest::PrivateSimState sim_;
+    std::optional<std::string> saved_runtime_;
+};
+
+TEST_P(SimStatePath, IsTheUsersOwn)
+{
+    const StatePathCase &c = GetParam();
+    const std::string dir = sim_.dir();
+    const std::string in_tmp = "/tmp/kez-sim-" + std::to_string(getuid()) + ".state";
+    const std::string file = c.file != nullptr ? dir + "/" + c.file : in_tmp;
+    const bool was_there = access(file.c_str(), F_OK) == 0;
+    set_in_folder("KEZ_SIM_STATE", c.named);
+    set_in_folder("XDG_RUNTIME_DIR", c.runtime);
+
+    EXPECT_EQ(capture_call(loop_kez), (RunResult{"", "", 0}));
+    struct stat st{};
+    ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_uid, getuid());
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(access((file + ".lock").c_str(), F_OK), 0);
+    if (!was_there) {
+        (void)unlink(file.c_str());
+        (void)unlink((file + ".lock").c_str());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environments, SimStatePath,
+    testing::Values(StatePathCase{"named", "named", ".", "named"},
+                    StatePathCase{"runtime_folder", nullptr, ".", "./kez-sim.state"},
+                    StatePathCase{"tmp_by_user", nullptr, nullptr, nullptr},
+                    StatePathCase{"empty_is_unset", "", ".", "./kez-sim.state"}),
+    qvtest::ByName{});
 
 TEST_F(SimSwitch, ClockMustBeSeconds)
 {

@@ -1,7 +1,8 @@
 #pragma once
 
-// A private switch for the stand-in library: its state file in a folder of
-// its own, named in KEZ_SIM_STATE for the object's lifetime.
+// A private switch for the stand-in library: its state file (and the lock
+// file beside it) in a folder of its own, named in KEZ_SIM_STATE for the
+// object's lifetime.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -38,6 +39,7 @@ public:
         (void)unsetenv("KEZ_SIM_STATE");
         (void)unsetenv("KEZ_SIM_CLOCK");
         (void)unlink(path().c_str());
+        (void)unlink((path() + ".lock").c_str());
         (void)rmdir(dir_.c_str());
     }
     PrivateSimState(const PrivateSimState &) = delete;
