@@ -1,7 +1,10 @@
 #pragma once
 
+#include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace qv {
@@ -36,5 +39,28 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Takes a new descriptor (-1 with errno set passes through) and keeps it off
+// 0, 1 and 2. A program started with a standard stream closed gets that
+// number back from its next open or socket, and everything it then prints
+// to the stream (perror's messages among it) would go into the device or the
+// file instead. A descriptor that lands there is moved to 3 or above.
+inline UniqueFd above_stdio(int fd)
+{
+    UniqueFd owned(fd);
+    if (fd < 0 || fd > STDERR_FILENO)
+        return owned;
+    UniqueFd moved(fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+    const int error = errno;
+    owned.reset();
+    errno = error;
+    return moved;
+}
+
+// open() for everything the tools open: close-on-exec, never on 0 to 2.
+inline UniqueFd open_fd(const char *path, int flags, mode_t mode = 0)
+{
+    return above_stdio(open(path, flags | O_CLOEXEC, mode));
+}
 
 } // namespace qv

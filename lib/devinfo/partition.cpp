@@ -182,7 +182,7 @@ int64_t ecc_failures(int fd)
 // Opens the partition; a failure is reported with the device's name.
 qv::UniqueFd open_partition(int flags)
 {
-    qv::UniqueFd fd(open(kDevicePath, flags | O_CLOEXEC));
+    qv::UniqueFd fd = qv::open_fd(kDevicePath, flags);
     if (!fd.valid())
         perror(kDevicePath);
     return fd;

@@ -18,6 +18,7 @@ extern "C" {
 int __real_socket(int domain, int type, int protocol);
 int __real_ioctl(int fd, unsigned long request, ...);
 int __real_close(int fd);
+int __real_fcntl(int fd, int cmd, ...);
 }
 
 namespace fakemii {
@@ -129,6 +130,12 @@ int FakeDriver::on_socket(int domain, int type, int protocol, bool &owned)
     if (fd >= 0)
         sockets_.push_back(fd);
     return fd;
+}
+
+void FakeDriver::on_dup(int fd, int copy)
+{
+    if (std::find(sockets_.begin(), sockets_.end(), fd) != sockets_.end())
+        sockets_.push_back(copy);
 }
 
 bool FakeDriver::on_close(int fd)
@@ -258,4 +265,17 @@ extern "C" int __wrap_close(int fd)
     if (active != nullptr)
         (void)active->on_close(fd);
     return __real_close(fd);
+}
+
+// A duplicate of a socket is the same socket.
+extern "C" int __wrap_fcntl(int fd, int cmd, ...)
+{
+    va_list args;
+    va_start(args, cmd);
+    const long arg = va_arg(args, long);
+    va_end(args);
+    const int result = __real_fcntl(fd, cmd, arg);
+    if (active != nullptr && result >= 0 && (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC))
+        active->on_dup(fd, result);
+    return result;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // A fake Ethernet driver behind the socket ioctls, put in front of the code
-// under test at link time (-Wl,--wrap=socket,--wrap=ioctl,--wrap=close).
+// under test at link time (-Wl,--wrap=socket,--wrap=ioctl,--wrap=close,--wrap=fcntl).
 //
 // It answers as the kernel does: AF_INET datagram sockets become its own
 // handles; requests on them are looked up by interface name (the kernel
@@ -88,6 +88,7 @@ public:
     int on_socket(int domain, int type, int protocol, bool &owned);
     int on_ioctl(int fd, unsigned long code, void *arg, bool &owned);
     bool on_close(int fd); // forgets a socket of its own
+    void on_dup(int fd, int copy); // a duplicate of a socket of its own
 
 private:
     int kernel_ioctl(unsigned long code, void *arg, Request &seen);

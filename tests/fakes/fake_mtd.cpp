@@ -24,6 +24,7 @@ ssize_t __real_pwrite(int fd, const void *buf, size_t count, off_t offset);
 int __real_fstat(int fd, struct stat *st);
 int __real_ioctl(int fd, unsigned long request, ...);
 int __real_flock(int fd, int operation);
+int __real_fcntl(int fd, int cmd, ...);
 }
 
 namespace fakemtd {
@@ -33,7 +34,8 @@ constexpr const char *kPath = "/dev/mtd3";
 
 struct OpenFile {
     int accmode;
-    int lock; // 0, LOCK_SH or LOCK_EX
+    int lock;        // 0, LOCK_SH or LOCK_EX
+    int description; // the open file: shared by a descriptor and its duplicates
 };
 
 Device *g_device = nullptr;
@@ -44,7 +46,10 @@ OpenFile *file_of(int fd)
     if (g_device == nullptr)
         return nullptr;
     auto it = g_files.find(fd);
-    return it == g_files.end() ? nullptr : &it->second;
+    if (it == g_files.end())
+        return nullptr;
+    g_device->descriptors.insert(fd);
+    return &it->second;
 }
 
 // Records the call; returns false with errno set when it is to fail.
@@ -188,7 +193,7 @@ extern "C" int __wrap_open(const char *path, int flags, ...)
     const int fd = __real_open(inode, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    g_files[fd] = OpenFile{accmode, 0};
+    g_files[fd] = OpenFile{accmode, 0, fd};
     ++g_device->open_descriptors;
     return fd;
 }
@@ -308,7 +313,7 @@ extern "C" int __wrap_flock(int fd, int operation)
     if (wanted != LOCK_UN) {
         for (const auto &[other_fd, other] : g_files) {
             const bool conflict = other.lock == LOCK_EX || (other.lock == LOCK_SH && wanted == LOCK_EX);
-            if (other_fd != fd && conflict) {
+            if (other.description != f->description && conflict) {
                 ++g_device->self_deadlocks;
                 return fail(EDEADLK); // the kernel would make this process wait forever
             }
@@ -316,6 +321,25 @@ extern "C" int __wrap_flock(int fd, int operation)
     }
     if (__real_flock(fd, operation) < 0)
         return -1;
-    f->lock = wanted == LOCK_UN ? 0 : wanted;
+    for (auto &[other_fd, other] : g_files)
+        if (other.description == f->description)
+            other.lock = wanted == LOCK_UN ? 0 : wanted;
     return 0;
+}
+
+// A duplicate shares the open file, its access mode and its lock.
+extern "C" int __wrap_fcntl(int fd, int cmd, ...)
+{
+    va_list ap;
+    va_start(ap, cmd);
+    const long arg = va_arg(ap, long);
+    va_end(ap);
+    const int result = __real_fcntl(fd, cmd, arg);
+    const OpenFile *f = file_of(fd);
+    if (f != nullptr && result >= 0 && (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC)) {
+        const OpenFile copy = *f;
+        g_files[result] = copy;
+        ++g_device->open_descriptors;
+    }
+    return result;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // A fake MTD character device at /dev/mtd3, reached by the code under test
-// through the link-time seam -Wl,--wrap=open,close,pread,pwrite,fstat,ioctl,flock.
+// through the link-time seam -Wl,--wrap=open,close,pread,pwrite,fstat,ioctl,flock,fcntl.
 // It behaves as the kernel's MTD driver does: erased flash reads 0xFF, a
 // write can only clear bits, NAND refuses writes that are not whole pages,
 // a bad block stays bad and cannot be erased, and the ioctls refuse what the
@@ -62,6 +62,7 @@ struct Device {
     std::vector<uint32_t> erased_blocks;
     std::vector<size_t> write_sizes;
     int open_descriptors = 0;
+    std::set<int> descriptors; // every descriptor a call on the device was made through
     int self_deadlocks = 0; // waits on a lock this process holds itself
 
     size_t count(Call c) const;

@@ -95,7 +95,7 @@ int mii_open(MiiContext &ctx, const char *name)
         fprintf(stderr, "devname [%.*s] maybe invalid\n", kNameWidth, name);
     clear_context(ctx);
 
-    ctx.socket.reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ctx.socket = qv::above_stdio(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!ctx.socket.valid()) {
         perror("socket");
         return -1;
