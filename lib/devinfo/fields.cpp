@@ -61,6 +61,23 @@ int get_text_field(TextField field, char *dst)
 
 } // namespace
 
+qvf::StoreResult qvf::fields_store(const Partition &partition, const Fields &fields, unsigned which)
+{
+    RecordUpdate update(partition);
+    if (update.read() < 0)
+        return kReadFailed;
+    InfoRecord &r = update.record;
+    if (which & kMacBit)
+        memcpy(r.mac.data(), fields.mac, kAddressBytes);
+    if (which & kUidBit)
+        memcpy(r.uid.data(), fields.uid, r.uid.size());
+    if (which & kHardwareVersionBit)
+        memcpy(r.hardware_version.data(), fields.hardware_version, r.hardware_version.size());
+    if (which & kProductTypeBit)
+        memcpy(r.product_type.data(), fields.product_type, r.product_type.size());
+    return update.rewrite() < 0 ? kWriteFailed : kStored;
+}
+
 int qvf::mac_address_get(uint8_t address[6])
 {
     InfoRecord record;

@@ -21,6 +21,7 @@ namespace {
 
 using qvf::InfoRecord;
 using qvf::kDevicePath;
+using qvf::Partition;
 
 // The MTD user interface's request codes, as the kernel defines them.
 constexpr unsigned long kMemGetInfo = 0x80204D01;
@@ -36,7 +37,7 @@ static_assert(kEccGetStats == ECCGETSTATS);
 constexpr uint32_t kMaxWriteSize = 64 * 1024;
 
 // Reads the partition's geometry and refuses one we cannot loop over.
-bool query_geometry(int fd, mtd_info_user &info)
+bool query_geometry(int fd, mtd_info_user &info, const char *path = kDevicePath)
 {
     struct stat st;
     if (fstat(fd, &st) < 0) {
@@ -44,14 +45,14 @@ bool query_geometry(int fd, mtd_info_user &info)
         return false;
     }
     if (!S_ISCHR(st.st_mode))
-        printf("%s: not a char device", kDevicePath);
+        printf("%s: not a char device", path);
     if (ioctl(fd, kMemGetInfo, &info) < 0) {
         perror("MEMGETINFO");
         return false;
     }
     if (info.erasesize == 0 || info.writesize == 0 || info.writesize > kMaxWriteSize) {
         fprintf(stderr, "%s: unusable flash geometry: erase size %u, write size %u\n",
-                kDevicePath, info.erasesize, info.writesize);
+                path, info.erasesize, info.writesize);
         return false;
     }
     return true;
@@ -94,7 +95,7 @@ struct HeapBuffer {
 
 // Writes the record as whole flash pages: NAND takes nothing smaller. The
 // padding is 0xFF, which leaves the rest of the page erased.
-int write_record(int fd, const unsigned char *record, uint32_t write_size)
+int write_record(int fd, const unsigned char *record, uint32_t write_size, const char *path)
 {
     const size_t size = (QVF_RECORD_SIZE + write_size - 1) / write_size * write_size;
     HeapBuffer page(size);
@@ -111,7 +112,7 @@ int write_record(int fd, const unsigned char *record, uint32_t write_size)
         return -1;
     }
     if (static_cast<size_t>(written) != size) {
-        fprintf(stderr, "%s: short write, %zd of %zu bytes\n", kDevicePath, written, size);
+        fprintf(stderr, "%s: short write, %zd of %zu bytes\n", path, written, size);
         return -1;
     }
     return 0;
@@ -132,7 +133,7 @@ bool same_bytes(const InfoRecord *stored, const unsigned char *record)
 // (a failed program, a block that was not erased) must not pass as stored.
 // Like every read and write of the record, it names its offset: no seek
 // has to succeed first.
-int verify_record(int fd, const unsigned char *record)
+int verify_record(int fd, const unsigned char *record, const char *path)
 {
     InfoRecord stored; // compared only when read whole
     const ssize_t got = pread(fd, &stored, sizeof stored, 0);
@@ -142,7 +143,7 @@ int verify_record(int fd, const unsigned char *record)
     }
     if (got != sizeof stored || !same_bytes(&stored, record)) {
         fprintf(stderr, "%s: verify failed: the flash does not hold the record written\n",
-                kDevicePath);
+                path);
         return -1;
     }
     return 0;
@@ -179,20 +180,23 @@ int64_t ecc_failures(int fd)
     return ioctl(fd, kEccGetStats, &stats) < 0 ? -1 : stats.failed;
 }
 
-// Opens the partition; a failure is reported with the device's name.
-qv::UniqueFd open_partition(int flags)
+// Opens the partition; a failure is reported with its name. A missing image
+// is made when it is to be written.
+qv::UniqueFd open_partition(const Partition &partition, int flags)
 {
-    qv::UniqueFd fd = qv::open_fd(kDevicePath, flags);
+    if (partition.images && (flags & O_ACCMODE) != O_RDONLY)
+        flags |= O_CREAT;
+    qv::UniqueFd fd = qv::open_fd(partition.path, flags, 0644);
     if (!fd.valid())
-        perror(kDevicePath);
+        perror(partition.path);
     return fd;
 }
 
 // Opens the partition and takes the lock `operation`, which lasts as long as
 // the descriptor returned (none on failure).
-qv::UniqueFd open_locked(int flags, int operation)
+qv::UniqueFd open_locked(const Partition &partition, int flags, int operation)
 {
-    qv::UniqueFd fd = open_partition(flags);
+    qv::UniqueFd fd = open_partition(partition, flags);
     if (fd.valid() && !lock_partition(fd.get(), operation))
         fd.reset();
     return fd;
@@ -200,7 +204,7 @@ qv::UniqueFd open_locked(int flags, int operation)
 
 // Reads the record, blank fields as zeros; fails at once when the
 // partition did not open.
-int read_record(const qv::UniqueFd &partition, InfoRecord &record)
+int read_record(const qv::UniqueFd &partition, InfoRecord &record, const char *path = kDevicePath)
 {
     if (!partition.valid())
         return -1;
@@ -214,7 +218,7 @@ int read_record(const qv::UniqueFd &partition, InfoRecord &record)
         return -1;
     }
     if (failures >= 0 && ecc_failures(fd) > failures) {
-        fprintf(stderr, "%s: uncorrectable ECC error\n", kDevicePath);
+        fprintf(stderr, "%s: uncorrectable ECC error\n", path);
         return -1;
     }
     clear_if_blank(record.mac);
@@ -248,40 +252,113 @@ private:
     sigset_t callers_;
 };
 
+// A block the driver reports bad is never erased, so programming the record
+// over the one it holds would leave neither readable: the store is refused
+// before anything is changed.
+bool record_block_is_bad(int fd, const char *path)
+{
+    int64_t offset = 0;
+    if (ioctl(fd, kMemGetBadBlock, &offset) <= 0)
+        return false; // a failed query is reported by the erase
+    fprintf(stderr, "%s: the record's erase block at 0x00000000 is bad: nothing erased or written\n",
+            path);
+    return true;
+}
+
+// What the erase leaves in an image file: 0xFF over all of it.
+int erase_image(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) < 0) {
+        perror("fstat");
+        return -1;
+    }
+    uint8_t erased[4096];
+    memset(erased, qvf::kErasedByte, sizeof erased);
+    for (off_t at = 0; at < st.st_size;) {
+        const size_t n = static_cast<size_t>(st.st_size - at) < sizeof erased
+                             ? static_cast<size_t>(st.st_size - at)
+                             : sizeof erased;
+        const ssize_t written = pwrite(fd, erased, n, at);
+        if (written <= 0) {
+            perror("write");
+            return -1;
+        }
+        at += written;
+    }
+    return 0;
+}
+
+// Reads the geometry of the partition, or for an image the geometry of a
+// flash that writes single bytes.
+bool image_or_geometry(int fd, const Partition &partition, bool &image, mtd_info_user &info)
+{
+    image = false;
+    if (partition.images) {
+        struct stat st;
+        if (fstat(fd, &st) < 0) {
+            perror("fstat");
+            return false;
+        }
+        image = S_ISREG(st.st_mode);
+    }
+    if (image) {
+        info = mtd_info_user{};
+        info.writesize = 1;
+        return true;
+    }
+    return query_geometry(fd, info, partition.path) && !record_block_is_bad(fd, partition.path);
+}
+
 // Erases the partition, open for writing, and writes the record; fails at
 // once when the partition did not open. From the erase to the end of the
 // verified write the partition holds no record: a program stopped there
 // would leave it blank, so the stopping signals wait until the record is
 // back (SIGKILL and a power cut cannot be held back).
-int rewrite_record(const qv::UniqueFd &partition, const unsigned char *record)
+int rewrite_record(const qv::UniqueFd &fd, const unsigned char *record,
+                   const Partition &partition = qvf::kInformationPartition)
 {
-    if (!partition.valid())
+    if (!fd.valid())
         return -1;
-    const int fd = partition.get();
+    bool image;
     mtd_info_user info;
-    if (!query_geometry(fd, info))
+    if (!image_or_geometry(fd.get(), partition, image, info))
         return -1;
     const HeldSignals held;
-    if (erase_blocks(fd, info) < 0)
+    if ((image ? erase_image(fd.get()) : erase_blocks(fd.get(), info)) < 0)
         return -1;
-    if (write_record(fd, record, info.writesize) < 0)
+    if (write_record(fd.get(), record, info.writesize, partition.path) < 0)
         return -1;
-    return verify_record(fd, record);
+    return verify_record(fd.get(), record, partition.path);
 }
 
 } // namespace
 
 int qvf::RecordUpdate::read()
 {
-    locked_ = open_locked(O_RDONLY, LOCK_EX);
-    return read_record(locked_, record);
+    // An image to be made exists, empty, from here on: it reads as blank.
+    locked_ = open_locked(partition_, partition_.images ? O_RDWR : O_RDONLY, LOCK_EX);
+    return read_record(locked_, record, partition_.path);
 }
 
 int qvf::RecordUpdate::rewrite() const
 {
     // Not locked again: the lock belongs to the read's open file, and
     // another on this one would wait for it.
-    return rewrite_record(open_partition(O_RDWR), reinterpret_cast<const unsigned char *>(&record));
+    return rewrite_record(open_partition(partition_, O_RDWR),
+                          reinterpret_cast<const unsigned char *>(&record), partition_);
+}
+
+int qvf::fields_read(const Partition &partition, Fields &fields)
+{
+    InfoRecord record;
+    if (read_record(open_locked(partition, O_RDONLY, LOCK_SH), record, partition.path) < 0)
+        return -1;
+    memcpy(fields.mac, record.mac.data(), sizeof fields.mac);
+    memcpy(fields.uid, record.uid.data(), sizeof fields.uid);
+    memcpy(fields.hardware_version, record.hardware_version.data(), sizeof fields.hardware_version);
+    memcpy(fields.product_type, record.product_type.data(), sizeof fields.product_type);
+    return 0;
 }
 
 // The caller's descriptor keeps the lock: the partition is blank until the
@@ -301,7 +378,7 @@ extern "C" int qvf_raw_read(unsigned char *record)
         return -1;
     }
     InfoRecord local;
-    if (read_record(open_locked(O_RDONLY, LOCK_SH), local) < 0)
+    if (read_record(open_locked(qvf::kInformationPartition, O_RDONLY, LOCK_SH), local) < 0)
         return -1;
     memcpy(record, &local, sizeof local);
     return 0;
@@ -313,5 +390,5 @@ extern "C" int qvf_raw_write(const unsigned char *record)
         puts("invalid argument");
         return -1;
     }
-    return rewrite_record(open_locked(O_RDWR, LOCK_EX), record);
+    return rewrite_record(open_locked(qvf::kInformationPartition, O_RDWR, LOCK_EX), record);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "qvf.h"
+#include "qvf_static.hpp"
 #include "unique_fd.hpp"
 
 #include <array>
@@ -9,7 +10,7 @@
 
 namespace qvf {
 
-inline constexpr const char *kDevicePath = "/dev/mtd3";
+inline constexpr const char *kDevicePath = kInformationPartition.path;
 
 // The identity record at offset 0 of the information partition. All fields
 // are byte arrays, so no byte order applies and the layout is the same on
@@ -36,6 +37,7 @@ inline constexpr uint8_t kErasedByte = 0xFF;
 // themselves and return -1.
 class RecordUpdate {
 public:
+    explicit RecordUpdate(const Partition &partition = kInformationPartition) : partition_(partition) {}
     int read();
     // Erases the partition and writes `record` through a descriptor opened
     // for writing.
@@ -44,6 +46,7 @@ public:
     InfoRecord record{};
 
 private:
+    Partition partition_;
     qv::UniqueFd locked_;
 };
 

@@ -103,6 +103,32 @@ TEST_P(Locking, AFailedLockIsReported)
 
 INSTANTIATE_TEST_SUITE_P(Operations, Locking, ::testing::ValuesIn(kLocked), qvtest::ByName{});
 
+// A program started with its standard streams closed (`<&- >&- 2>&-`) gets
+// descriptor 0 from its next open: the device must never sit there, or the
+// failing erase's message would be written into the flash.
+class ClosedStreams : public MtdTest, public ::testing::WithParamInterface<LockedOperation> {};
+
+TEST_P(ClosedStreams, NeverPutTheDeviceOnThem)
+{
+    dev.weak_blocks = {1};
+    int saved[3];
+    for (int fd = 0; fd < 3; ++fd) {
+        saved[fd] = fcntl(fd, F_DUPFD_CLOEXEC, 10);
+        ASSERT_GE(saved[fd], 0);
+        close(fd);
+    }
+    (void)capture_call(GetParam().run);
+    for (int fd = 0; fd < 3; ++fd) {
+        dup2(saved[fd], fd);
+        close(saved[fd]);
+    }
+    ASSERT_FALSE(dev.descriptors.empty());
+    EXPECT_GE(*dev.descriptors.begin(), 3);
+    EXPECT_EQ(dev.open_descriptors, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, ClosedStreams, ::testing::ValuesIn(kLocked), qvtest::ByName{});
+
 // Another process erases the partition under the lock and writes a new
 // record a little later; a read meanwhile must wait for it, not return the
 // blank partition as zeros.

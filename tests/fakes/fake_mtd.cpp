@@ -46,10 +46,17 @@ OpenFile *file_of(int fd)
     if (g_device == nullptr)
         return nullptr;
     auto it = g_files.find(fd);
-    if (it == g_files.end())
-        return nullptr;
-    g_device->descriptors.insert(fd);
-    return &it->second;
+    return it == g_files.end() ? nullptr : &it->second;
+}
+
+// The open file behind a call that reaches the device, noting the
+// descriptor it came through.
+OpenFile *device_file(int fd)
+{
+    OpenFile *f = file_of(fd);
+    if (f != nullptr)
+        g_device->descriptors.insert(fd);
+    return f;
 }
 
 // Records the call; returns false with errno set when it is to fail.
@@ -210,7 +217,7 @@ extern "C" int __wrap_close(int fd)
 
 extern "C" ssize_t __wrap_pread(int fd, void *buf, size_t count, off_t offset)
 {
-    OpenFile *f = file_of(fd);
+    OpenFile *f = device_file(fd);
     if (f == nullptr)
         return __real_pread(fd, buf, count, offset);
     if (!enter(Call::Read))
@@ -239,7 +246,7 @@ extern "C" ssize_t __wrap_pread(int fd, void *buf, size_t count, off_t offset)
 
 extern "C" ssize_t __wrap_pwrite(int fd, const void *buf, size_t count, off_t offset)
 {
-    OpenFile *f = file_of(fd);
+    OpenFile *f = device_file(fd);
     if (f == nullptr)
         return __real_pwrite(fd, buf, count, offset);
     if (!enter(Call::Write))
@@ -265,7 +272,7 @@ extern "C" ssize_t __wrap_pwrite(int fd, const void *buf, size_t count, off_t of
 
 extern "C" int __wrap_fstat(int fd, struct stat *st)
 {
-    if (file_of(fd) == nullptr)
+    if (device_file(fd) == nullptr)
         return __real_fstat(fd, st);
     if (!enter(Call::Fstat))
         return -1;
@@ -281,7 +288,7 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...)
     va_start(ap, request);
     void *arg = va_arg(ap, void *);
     va_end(ap);
-    OpenFile *f = file_of(fd);
+    OpenFile *f = device_file(fd);
     if (f == nullptr)
         return __real_ioctl(fd, request, arg);
     switch (request) {
@@ -304,7 +311,7 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...)
 
 extern "C" int __wrap_flock(int fd, int operation)
 {
-    OpenFile *f = file_of(fd);
+    OpenFile *f = device_file(fd);
     if (f == nullptr)
         return __real_flock(fd, operation);
     if (!enter(Call::Flock))

@@ -95,6 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"store_read_only_node", {"00:11:22:33:44:55"},
             {kAllSix + "write mac fail\n", "/dev/mtd3: Permission denied\n", 255}, kErased,
             [](Device &d) { d.writeable = false; }},
+        RunCase{"store_over_a_bad_record_block", {"00:11:22:33:44:55"},
+            {kAllSix + "write mac fail\n",
+             "/dev/mtd3: the record's erase block at 0x00000000 is bad: nothing erased or written\n", 255},
+            {2, 0, 0, 0, 0, 7}, [](Device &d) { d.bad_blocks = {0}; d.program(0, {2, 0, 0, 0, 0, 7}); }},
         // Output that never arrives fails the run; the store itself is done.
         RunCase{"show_to_a_full_device", {},
             {"", "qv_setmac: write error: No space left on device\n", 255}, kErased, nullptr, ENOSPC},

@@ -1,13 +1,50 @@
 #pragma once
 
 // What a program that carries the identity store compiled in (it links
-// qvf_static, as qv_setmac does) may use besides the C interface of qvf.h.
-// libqvf.so does not export these. Failures are reported as by the qvf_
-// functions.
+// qvf_static, as qv_setmac and qv_info do) may use besides the C interface
+// of qvf.h. libqvf.so does not export these. Failures are reported as by the
+// qvf_ functions.
+
+#include "qvf.h"
 
 #include <cstdint>
 
 namespace qvf {
+
+// Where the record is kept: the information partition, or another MTD
+// device. With images, a regular file there holds a partition image, for
+// records made offline: a store erases it to 0xFF throughout, as the flash's
+// erase leaves a partition, and creates it when it is missing.
+struct Partition {
+    const char *path;
+    bool images;
+};
+inline constexpr Partition kInformationPartition{"/dev/mtd3", false};
+
+// The record's four fields. Texts are NUL-padded, with no NUL when they
+// fill the field; a blank field reads as zeros.
+struct Fields {
+    uint8_t mac[6]; // the address; the MAC field's two spare bytes stay as stored
+    char uid[QVF_TEXT_FIELD_SIZE];
+    char hardware_version[QVF_TEXT_FIELD_SIZE];
+    char product_type[QVF_TEXT_FIELD_SIZE];
+};
+
+// Which fields a store changes.
+enum FieldBits : unsigned {
+    kMacBit = 1,
+    kUidBit = 2,
+    kHardwareVersionBit = 4,
+    kProductTypeBit = 8,
+};
+
+enum StoreResult { kStored = 0, kReadFailed = -1, kWriteFailed = -2 };
+
+// Reads every field.
+int fields_read(const Partition &partition, Fields &fields);
+// Stores the fields named in `which` and keeps the others as read: one read,
+// one erase, one write and one read-back, under the record's lock.
+StoreResult fields_store(const Partition &partition, const Fields &fields, unsigned which);
 
 // Copies the six address bytes of the MAC field to address.
 int mac_address_get(uint8_t address[6]);
