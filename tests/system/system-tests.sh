@@ -207,8 +207,8 @@ raw_write() { $as qvf-fields raw write <"$1"; }
 # page_write FILE: FILE as the first NAND page of the partition, written
 # past the library (which erases first).
 page_write() {
-    { cat "$1"; head -c $((2048 - $(wc -c <"$1"))) /dev/zero | tr '\0' '\377'; } |
-        dd of="$node" bs=2048 count=1 2>/dev/null
+    { cat "$1"; head -c $((2048 - $(wc -c <"$1"))) /dev/zero | tr '\0' '\377'; } >/tmp/page &&
+        dd if=/tmp/page of="$node" bs=2048 count=1 2>/dev/null
 }
 
 # What the flash holds after each of the six writes, when they all land.

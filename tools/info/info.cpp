@@ -1,0 +1,431 @@
+// qv_info: the identity record for the factory line and for scripts.
+
+#include "info.hpp"
+
+#include "qvf_static.hpp"
+#include "unique_fd.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+using std::string_view;
+
+constexpr int kNotProvisioned = 1;
+constexpr int kRefused = 2;
+constexpr int kFailed = -1;
+
+constexpr char kUsage[] =
+    "usage: qv_info [-d PATH] [show] [-j]\n"
+    "       qv_info [-d PATH] get FIELD\n"
+    "       qv_info [-d PATH] set FIELD=VALUE...\n"
+    "       qv_info [-d PATH] set -f FILE    (FILE - is standard input)\n"
+    "       qv_info [-d PATH] verify\n"
+    "FIELD is mac, uid, hdv or prdt. PATH is the partition (/dev/mtd3 unless\n"
+    "given), or a file holding a partition image.\n";
+
+// A factory's file of assignments is a few lines; anything far larger is
+// not one.
+constexpr size_t kMaxFileSize = 16384;
+
+using TextMember = char (qvf::Fields::*)[QVF_TEXT_FIELD_SIZE];
+
+struct Field {
+    const char *name;
+    unsigned bit;
+    TextMember text; // null for the MAC address
+};
+
+constexpr Field kFields[] = {
+    {"mac", qvf::kMacBit, nullptr},
+    {"uid", qvf::kUidBit, &qvf::Fields::uid},
+    {"hdv", qvf::kHardwareVersionBit, &qvf::Fields::hardware_version},
+    {"prdt", qvf::kProductTypeBit, &qvf::Fields::product_type},
+};
+
+const Field *find_field(string_view name)
+{
+    for (const Field &f : kFields)
+        if (name == f.name)
+            return &f;
+    return nullptr;
+}
+
+bool printable(unsigned char c)
+{
+    return c >= 0x20 && c <= 0x7e;
+}
+
+// A text field's bytes: up to the first NUL, all of them when it has none.
+string_view text_of(const qvf::Fields &fields, const Field &field)
+{
+    const char *text = fields.*field.text;
+    return {text, strnlen(text, QVF_TEXT_FIELD_SIZE)};
+}
+
+// Every byte that could end or disguise a line, and the backslash itself,
+// as \xNN: each field stays one line and its bytes can be told exactly.
+void print_escaped(FILE *out, string_view text)
+{
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (printable(c) && c != '\\')
+            (void)fputc(c, out);
+        else
+            fprintf(out, "\\x%02x", c);
+    }
+}
+
+// A JSON string's contents: any JSON parser gives back each byte as the
+// code point of the same value.
+void print_json(string_view text)
+{
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\')
+            printf("\\%c", c);
+        else if (printable(c))
+            (void)putchar(c);
+        else
+            printf("\\u%04x", c);
+    }
+}
+
+void print_value(const qvf::Fields &fields, const Field &field, bool json)
+{
+    const uint8_t *m = fields.mac;
+    if (field.text == nullptr)
+        printf("%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    else if (json)
+        print_json(text_of(fields, field));
+    else
+        print_escaped(stdout, text_of(fields, field));
+}
+
+void show(const qvf::Fields &fields, bool json)
+{
+    if (!json) {
+        for (const Field &f : kFields) {
+            printf("%s=", f.name);
+            print_value(fields, f, false);
+            (void)putchar('\n');
+        }
+        return;
+    }
+    const char *separator = "{";
+    for (const Field &f : kFields) {
+        printf("%s\"%s\":\"", separator, f.name);
+        print_value(fields, f, true);
+        (void)putchar('"');
+        separator = ",";
+    }
+    puts("}");
+}
+
+// Why a field is not provisioned, or null when it is.
+const char *unprovisioned(const qvf::Fields &fields, const Field &field)
+{
+    if (field.text == nullptr) {
+        const uint8_t *m = fields.mac;
+        if ((m[0] | m[1] | m[2] | m[3] | m[4] | m[5]) == 0)
+            return "not set";
+        return (m[0] & 0x01) ? "multicast address" : nullptr;
+    }
+    const string_view text = text_of(fields, field);
+    if (text.empty())
+        return "not set";
+    for (const char c : text)
+        if (!printable(static_cast<unsigned char>(c)))
+            return "not printable";
+    return nullptr;
+}
+
+int verify(const qvf::Fields &fields)
+{
+    int status = 0;
+    for (const Field &f : kFields) {
+        if (const char *why = unprovisioned(fields, f)) {
+            printf("%s: %s\n", f.name, why);
+            status = kNotProvisioned;
+        }
+    }
+    return status;
+}
+
+// ------------------------------------------------------------- assignments
+
+// Where an assignment came from, for the message that refuses it.
+struct Place {
+    const char *file = nullptr; // null: the command line
+    unsigned line = 0;
+};
+
+[[gnu::format(printf, 2, 3)]] void refuse(const Place &at, const char *format, ...)
+{
+    fputs("qv_info: ", stderr);
+    if (at.file != nullptr)
+        fprintf(stderr, "%s:%u: ", at.file, at.line);
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+}
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Six pairs of hex digits, separated by ':' throughout or '-' throughout,
+// naming one device: the reason it is refused, or null.
+const char *parse_mac(string_view text, uint8_t mac[6])
+{
+    const char *format = "not six pairs of hex digits separated by ':' or by '-'";
+    if (text.size() != 17 || (text[2] != ':' && text[2] != '-'))
+        return format;
+    for (size_t i = 0; i < 6; ++i) {
+        const int high = hex_digit(text[3 * i]);
+        const int low = hex_digit(text[3 * i + 1]);
+        if (high < 0 || low < 0 || (i < 5 && text[3 * i + 2] != text[2]))
+            return format;
+        mac[i] = static_cast<uint8_t>(high * 16 + low);
+    }
+    if ((mac[0] | mac[1] | mac[2] | mac[3] | mac[4] | mac[5]) == 0)
+        return "all zeros";
+    // The group bit (the broadcast address has it too): many devices.
+    return (mac[0] & 0x01) ? "multicast address" : nullptr;
+}
+
+const char *parse_text(string_view text, char (&field)[QVF_TEXT_FIELD_SIZE])
+{
+    if (text.size() > sizeof field)
+        return "longer than 32 bytes";
+    for (const char c : text)
+        if (!printable(static_cast<unsigned char>(c)))
+            return "not printable (bytes 0x20 to 0x7e only)";
+    memset(field, 0, sizeof field);
+    memcpy(field, text.data(), text.size());
+    return nullptr;
+}
+
+struct Assignments {
+    qvf::Fields fields{};
+    unsigned named = 0; // the bits of the fields named so far
+};
+
+// Takes one FIELD=VALUE into `to`; false when refused, with the reason told.
+bool assign(Assignments &to, string_view word, const Place &at)
+{
+    const size_t equals = word.find('=');
+    const string_view name(word.data(), equals == string_view::npos ? word.size() : equals);
+    if (equals == string_view::npos) {
+        refuse(at, "'");
+        print_escaped(stderr, word);
+        fputs("' is not FIELD=VALUE\n", stderr);
+        return false;
+    }
+    const Field *field = find_field(name);
+    if (field == nullptr) {
+        refuse(at, "unknown field '");
+        print_escaped(stderr, name);
+        fputs("' (mac, uid, hdv or prdt)\n", stderr);
+        return false;
+    }
+    if (to.named & field->bit) {
+        refuse(at, "field '%s' named twice\n", field->name);
+        return false;
+    }
+    const string_view value(word.data() + equals + 1, word.size() - equals - 1);
+    const char *why = field->text == nullptr ? parse_mac(value, to.fields.mac)
+                                             : parse_text(value, to.fields.*field->text);
+    if (why != nullptr) {
+        refuse(at, "%s: %s\n", field->name, why);
+        return false;
+    }
+    to.named |= field->bit;
+    return true;
+}
+
+bool blank_line(string_view line)
+{
+    for (const char c : line)
+        if (c != ' ' && c != '\t')
+            return false;
+    return true;
+}
+
+// One FIELD=VALUE a line; blank lines and lines starting with '#' are
+// skipped. The value is the rest of the line: spaces belong to it, the line
+// end and a CR before it do not.
+bool assign_lines(Assignments &to, string_view text, const char *file)
+{
+    Place at{file, 0};
+    while (!text.empty()) {
+        ++at.line;
+        const size_t end = text.find('\n');
+        string_view line(text.data(), end == string_view::npos ? text.size() : end);
+        text.remove_prefix(end == string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (blank_line(line) || line.front() == '#')
+            continue;
+        if (!assign(to, line, at))
+            return false;
+    }
+    return true;
+}
+
+// Reads FILE ("-": standard input) whole into buffer; its length, or -1
+// when it could not be read (told).
+ssize_t read_file(const char *file, char (&buffer)[kMaxFileSize + 1])
+{
+    qv::UniqueFd owned;
+    int fd = STDIN_FILENO;
+    if (strcmp(file, "-") != 0) {
+        owned = qv::open_fd(file, O_RDONLY);
+        if (!owned.valid()) {
+            fprintf(stderr, "qv_info: %s: %s\n", file, strerror(errno));
+            return -1;
+        }
+        fd = owned.get();
+    }
+    size_t size = 0;
+    while (size < sizeof buffer) {
+        const ssize_t got = read(fd, buffer + size, sizeof buffer - size);
+        if (got == 0)
+            return static_cast<ssize_t>(size);
+        if (got < 0 && errno != EINTR) {
+            fprintf(stderr, "qv_info: %s: %s\n", file, strerror(errno));
+            return -1;
+        }
+        size += got > 0 ? static_cast<size_t>(got) : 0;
+    }
+    fprintf(stderr, "qv_info: %s: larger than %zu bytes\n", file, kMaxFileSize);
+    return -1;
+}
+
+// ------------------------------------------------------------ the commands
+
+int usage_error(const char *what)
+{
+    fprintf(stderr, "qv_info: %s\n%s", what, kUsage);
+    return kRefused;
+}
+
+int read_fields(const qvf::Partition &partition, qvf::Fields &fields)
+{
+    if (qvf::fields_read(partition, fields) == 0)
+        return 0;
+    fprintf(stderr, "qv_info: the record on %s could not be read\n", partition.path);
+    return kFailed;
+}
+
+int store(const qvf::Partition &partition, int argc, char **argv)
+{
+    Assignments to;
+    if (argc > 0 && strcmp(argv[0], "-f") == 0) {
+        if (argc != 2)
+            return usage_error("set -f takes one FILE");
+        static_assert(kMaxFileSize < 65536, "the buffer lives on the stack");
+        char text[kMaxFileSize + 1];
+        const ssize_t size = read_file(argv[1], text);
+        if (size < 0 || !assign_lines(to, string_view(text, static_cast<size_t>(size)), argv[1]))
+            return kRefused;
+        if (to.named == 0) {
+            fprintf(stderr, "qv_info: %s: no FIELD=VALUE in it\n", argv[1]);
+            return kRefused;
+        }
+    } else {
+        if (argc == 0)
+            return usage_error("set needs FIELD=VALUE");
+        for (int i = 0; i < argc; ++i)
+            if (!assign(to, argv[i], Place{}))
+                return kRefused;
+    }
+    switch (qvf::fields_store(partition, to.fields, to.named)) {
+    case qvf::kStored:
+        return 0;
+    case qvf::kReadFailed:
+        fprintf(stderr, "qv_info: the record on %s could not be read\n", partition.path);
+        return kFailed;
+    case qvf::kWriteFailed:
+        break;
+    }
+    fprintf(stderr, "qv_info: the record on %s was not stored\n", partition.path);
+    return kFailed;
+}
+
+// The command after the options, with its own arguments.
+int run(const qvf::Partition &partition, bool json, const char *command, int argc, char **argv)
+{
+    if (strcmp(command, "set") == 0)
+        return json ? usage_error("-j is for show") : store(partition, argc, argv);
+    qvf::Fields fields;
+    if (strcmp(command, "show") == 0) {
+        for (int i = 0; i < argc; ++i) {
+            if (strcmp(argv[i], "-j") != 0)
+                return usage_error("show takes only -j");
+            json = true;
+        }
+        if (read_fields(partition, fields) < 0)
+            return kFailed;
+        show(fields, json);
+        return 0;
+    }
+    if (json)
+        return usage_error("-j is for show");
+    if (strcmp(command, "get") == 0) {
+        if (argc != 1)
+            return usage_error("get takes one FIELD");
+        const Field *field = find_field(argv[0]);
+        if (field == nullptr)
+            return usage_error("unknown FIELD");
+        if (read_fields(partition, fields) < 0)
+            return kFailed;
+        print_value(fields, *field, false);
+        (void)putchar('\n');
+        return 0;
+    }
+    if (strcmp(command, "verify") == 0) {
+        if (argc != 0)
+            return usage_error("verify takes no arguments");
+        return read_fields(partition, fields) < 0 ? kFailed : verify(fields);
+    }
+    return usage_error("unknown command");
+}
+
+} // namespace
+
+int tool_main(int argc, char **argv)
+{
+    qvf::Partition partition = qvf::kInformationPartition;
+    bool json = false;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        if (strcmp(argv[i], "-h") == 0) {
+            fputs(kUsage, stdout);
+            return 0;
+        }
+        if (strcmp(argv[i], "-j") == 0)
+            json = true;
+        else if (strcmp(argv[i], "-d") == 0 && i + 1 < argc && partition.images == false)
+            partition = qvf::Partition{argv[++i], true};
+        else
+            return usage_error("unknown option, or -d without PATH or given twice");
+    }
+    const char *command = i < argc ? argv[i++] : "show";
+    return run(partition, json, command, argc - i, argv + i);
+}
