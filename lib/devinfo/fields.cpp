@@ -61,7 +61,7 @@ int get_text_field(TextField field, char *dst)
 
 } // namespace
 
-qvf::StoreResult qvf::fields_store(const Partition &partition, const Fields &fields, unsigned which)
+qvf::StoreResult qvf::fields_store(Partition partition, const Fields &fields, unsigned which)
 {
     RecordUpdate update(partition);
     if (update.read() < 0)
@@ -75,7 +75,7 @@ qvf::StoreResult qvf::fields_store(const Partition &partition, const Fields &fie
         memcpy(r.hardware_version.data(), fields.hardware_version, r.hardware_version.size());
     if (which & kProductTypeBit)
         memcpy(r.product_type.data(), fields.product_type, r.product_type.size());
-    return update.rewrite() < 0 ? kWriteFailed : kStored;
+    return update.rewrite_device_or_image() < 0 ? kWriteFailed : kStored;
 }
 
 int qvf::mac_address_get(uint8_t address[6])

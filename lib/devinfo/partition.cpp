@@ -180,23 +180,20 @@ int64_t ecc_failures(int fd)
     return ioctl(fd, kEccGetStats, &stats) < 0 ? -1 : stats.failed;
 }
 
-// Opens the partition; a failure is reported with its name. A missing image
-// is made when it is to be written.
-qv::UniqueFd open_partition(const Partition &partition, int flags)
+// Opens the partition; a failure is reported with its name.
+qv::UniqueFd open_partition(const char *path, int flags)
 {
-    if (partition.images && (flags & O_ACCMODE) != O_RDONLY)
-        flags |= O_CREAT;
-    qv::UniqueFd fd = qv::open_fd(partition.path, flags, 0644);
+    qv::UniqueFd fd = qv::open_fd(path, flags, 0644);
     if (!fd.valid())
-        perror(partition.path);
+        perror(path);
     return fd;
 }
 
 // Opens the partition and takes the lock `operation`, which lasts as long as
 // the descriptor returned (none on failure).
-qv::UniqueFd open_locked(const Partition &partition, int flags, int operation)
+qv::UniqueFd open_locked(const char *path, int flags, int operation)
 {
-    qv::UniqueFd fd = open_partition(partition, flags);
+    qv::UniqueFd fd = open_partition(path, flags);
     if (fd.valid() && !lock_partition(fd.get(), operation))
         fd.reset();
     return fd;
@@ -260,25 +257,38 @@ bool record_block_is_bad(int fd, const char *path)
     int64_t offset = 0;
     if (ioctl(fd, kMemGetBadBlock, &offset) <= 0)
         return false; // a failed query is reported by the erase
-    fprintf(stderr, "%s: the record's erase block at 0x00000000 is bad: nothing erased or written\n",
-            path);
+    fprintf(stderr, "%s: the record's erase block at 0x00000000 is bad\n", path);
     return true;
 }
 
-// What the erase leaves in an image file: 0xFF over all of it.
-int erase_image(int fd)
+// Erases the partition, open for writing, and writes the record; fails at
+// once when the partition did not open. From the erase to the end of the
+// verified write the partition holds no record: a program stopped there
+// would leave it blank, so the stopping signals wait until the record is
+// back (SIGKILL and a power cut cannot be held back).
+int rewrite_record(const qv::UniqueFd &fd, const unsigned char *record, const char *path = kDevicePath)
 {
-    struct stat st;
-    if (fstat(fd, &st) < 0) {
-        perror("fstat");
+    if (!fd.valid())
         return -1;
-    }
+    mtd_info_user info;
+    if (!query_geometry(fd.get(), info, path) || record_block_is_bad(fd.get(), path))
+        return -1;
+    const HeldSignals held;
+    if (erase_blocks(fd.get(), info) < 0)
+        return -1;
+    if (write_record(fd.get(), record, info.writesize, path) < 0)
+        return -1;
+    return verify_record(fd.get(), record, path);
+}
+
+// What the erase leaves in an image file: 0xFF over all of it.
+int erase_image(int fd, off_t size)
+{
     uint8_t erased[4096];
     memset(erased, qvf::kErasedByte, sizeof erased);
-    for (off_t at = 0; at < st.st_size;) {
-        const size_t n = static_cast<size_t>(st.st_size - at) < sizeof erased
-                             ? static_cast<size_t>(st.st_size - at)
-                             : sizeof erased;
+    for (off_t at = 0; at < size;) {
+        const off_t left = size - at;
+        const size_t n = left < static_cast<off_t>(sizeof erased) ? static_cast<size_t>(left) : sizeof erased;
         const ssize_t written = pwrite(fd, erased, n, at);
         if (written <= 0) {
             perror("write");
@@ -289,47 +299,14 @@ int erase_image(int fd)
     return 0;
 }
 
-// Reads the geometry of the partition, or for an image the geometry of a
-// flash that writes single bytes.
-bool image_or_geometry(int fd, const Partition &partition, bool &image, mtd_info_user &info)
+// rewrite_record for a partition image in a regular file, as a flash that
+// programs single bytes.
+int rewrite_image(const qv::UniqueFd &fd, const unsigned char *record, const char *path, off_t size)
 {
-    image = false;
-    if (partition.images) {
-        struct stat st;
-        if (fstat(fd, &st) < 0) {
-            perror("fstat");
-            return false;
-        }
-        image = S_ISREG(st.st_mode);
-    }
-    if (image) {
-        info = mtd_info_user{};
-        info.writesize = 1;
-        return true;
-    }
-    return query_geometry(fd, info, partition.path) && !record_block_is_bad(fd, partition.path);
-}
-
-// Erases the partition, open for writing, and writes the record; fails at
-// once when the partition did not open. From the erase to the end of the
-// verified write the partition holds no record: a program stopped there
-// would leave it blank, so the stopping signals wait until the record is
-// back (SIGKILL and a power cut cannot be held back).
-int rewrite_record(const qv::UniqueFd &fd, const unsigned char *record,
-                   const Partition &partition = qvf::kInformationPartition)
-{
-    if (!fd.valid())
-        return -1;
-    bool image;
-    mtd_info_user info;
-    if (!image_or_geometry(fd.get(), partition, image, info))
-        return -1;
     const HeldSignals held;
-    if ((image ? erase_image(fd.get()) : erase_blocks(fd.get(), info)) < 0)
+    if (erase_image(fd.get(), size) < 0 || write_record(fd.get(), record, 1, path) < 0)
         return -1;
-    if (write_record(fd.get(), record, info.writesize, partition.path) < 0)
-        return -1;
-    return verify_record(fd.get(), record, partition.path);
+    return verify_record(fd.get(), record, path);
 }
 
 } // namespace
@@ -337,7 +314,7 @@ int rewrite_record(const qv::UniqueFd &fd, const unsigned char *record,
 int qvf::RecordUpdate::read()
 {
     // An image to be made exists, empty, from here on: it reads as blank.
-    locked_ = open_locked(partition_, partition_.images ? O_RDWR : O_RDONLY, LOCK_EX);
+    locked_ = open_locked(partition_.path, partition_.images ? O_RDWR | O_CREAT : O_RDONLY, LOCK_EX);
     return read_record(locked_, record, partition_.path);
 }
 
@@ -345,14 +322,32 @@ int qvf::RecordUpdate::rewrite() const
 {
     // Not locked again: the lock belongs to the read's open file, and
     // another on this one would wait for it.
-    return rewrite_record(open_partition(partition_, O_RDWR),
-                          reinterpret_cast<const unsigned char *>(&record), partition_);
+    return rewrite_record(open_partition(partition_.path, O_RDWR),
+                          reinterpret_cast<const unsigned char *>(&record), partition_.path);
 }
 
-int qvf::fields_read(const Partition &partition, Fields &fields)
+// Only the programs that carry the store compiled in write images: the
+// shared library's functions never reach this.
+int qvf::RecordUpdate::rewrite_device_or_image() const
+{
+    if (!partition_.images)
+        return rewrite();
+    const qv::UniqueFd fd = open_partition(partition_.path, O_RDWR);
+    struct stat st;
+    if (fd.valid() && fstat(fd.get(), &st) < 0) {
+        perror("fstat");
+        return -1;
+    }
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&record);
+    if (fd.valid() && S_ISREG(st.st_mode))
+        return rewrite_image(fd, bytes, partition_.path, st.st_size);
+    return rewrite_record(fd, bytes, partition_.path);
+}
+
+int qvf::fields_read(Partition partition, Fields &fields)
 {
     InfoRecord record;
-    if (read_record(open_locked(partition, O_RDONLY, LOCK_SH), record, partition.path) < 0)
+    if (read_record(open_locked(partition.path, O_RDONLY, LOCK_SH), record, partition.path) < 0)
         return -1;
     memcpy(fields.mac, record.mac.data(), sizeof fields.mac);
     memcpy(fields.uid, record.uid.data(), sizeof fields.uid);
@@ -378,7 +373,7 @@ extern "C" int qvf_raw_read(unsigned char *record)
         return -1;
     }
     InfoRecord local;
-    if (read_record(open_locked(qvf::kInformationPartition, O_RDONLY, LOCK_SH), local) < 0)
+    if (read_record(open_locked(kDevicePath, O_RDONLY, LOCK_SH), local) < 0)
         return -1;
     memcpy(record, &local, sizeof local);
     return 0;
@@ -390,5 +385,5 @@ extern "C" int qvf_raw_write(const unsigned char *record)
         puts("invalid argument");
         return -1;
     }
-    return rewrite_record(open_locked(qvf::kInformationPartition, O_RDWR, LOCK_EX), record);
+    return rewrite_record(open_locked(kDevicePath, O_RDWR, LOCK_EX), record);
 }

@@ -37,11 +37,14 @@ inline constexpr uint8_t kErasedByte = 0xFF;
 // themselves and return -1.
 class RecordUpdate {
 public:
-    explicit RecordUpdate(const Partition &partition = kInformationPartition) : partition_(partition) {}
+    explicit RecordUpdate(Partition partition = kInformationPartition) : partition_(partition) {}
     int read();
     // Erases the partition and writes `record` through a descriptor opened
     // for writing.
     int rewrite() const;
+    // rewrite(), or where the partition may be an image and is a regular
+    // file, the same for the image.
+    int rewrite_device_or_image() const;
 
     InfoRecord record{};
 

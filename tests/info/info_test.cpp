@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Runs, ::testing::Values(
     RunCase{"d_without_path", {"-d"}, refused("unknown option, or -d without PATH or given twice"), kBlank, {}, true},
     RunCase{"unreadable", {"get", "uid"}, {"", "read: Input/output error\nqv_info: the record on /dev/mtd3 could not be read\n", 255}, kProvisioned, {}, false,
             [](Device &d) { d.failures[Call::Read] = EIO; }},
-    RunCase{"bad_record_block", {"set", "uid=x"}, {"", "/dev/mtd3: the record's erase block at 0x00000000 is bad: nothing erased or written\nqv_info: the record on /dev/mtd3 was not stored\n", 255},
+    RunCase{"bad_record_block", {"set", "uid=x"}, {"", "/dev/mtd3: the record's erase block at 0x00000000 is bad\nqv_info: the record on /dev/mtd3 was not stored\n", 255},
             kProvisioned, {}, false, [](Device &d) { d.bad_blocks = {0}; }},
     RunCase{"show_to_a_full_device", {}, {"", "qv_info: write error: No space left on device\n", 255}, kProvisioned, {}, false, nullptr, ENOSPC}),
     qvtest::ByName{});

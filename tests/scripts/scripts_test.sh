@@ -45,9 +45,11 @@ check() {
 lib_bytes=$(wc -c <"$library")
 tool_bytes=$(wc -c <"$program")
 lib_name=$(basename "$library")
-row='%-28s %7s %7s  %-7s %7s  %s\n'
-header=$(printf "$row" file bytes budget verdict exports NEEDED)
-floor_row=$(printf "$row" "(floor: one-line C program)" "$tool_bytes" - - 0 libc.so.6)
+lib_xz=$(xz -9e -c "$library" | wc -c)
+tool_xz=$(xz -9e -c "$program" | wc -c)
+row='%-28s %7s %7s  %-7s %7s %7s  %s\n'
+header=$(printf "$row" file bytes budget verdict xz exports NEEDED)
+floor_row=$(printf "$row" "(floor: one-line C program)" "$tool_bytes" - - "$tool_xz" 0 libc.so.6)
 
 # A shipped tree: the library with its SONAME links, a header, a program.
 stage shipped "$library:lib/$lib_name" "$program:sbin/tool" "$0:include/fixture.h"
@@ -55,23 +57,23 @@ ln -s "$lib_name" "$work/shipped/lib/libfixture.so"
 report() { QV_FOOTPRINT_BUDGETS=$1 sh "$scripts/footprint-report" "$work/shipped" "$program"; }
 
 check "every file at its budget; a budgeted file not built is named" 0 "$header
-$(printf "$row" "lib/$lib_name" "$lib_bytes" "$lib_bytes" ok 1 libc.so.6)
-$(printf "$row" sbin/tool "$tool_bytes" "$tool_bytes" ok 0 libc.so.6)
+$(printf "$row" "lib/$lib_name" "$lib_bytes" "$lib_bytes" ok "$lib_xz" 1 libc.so.6)
+$(printf "$row" sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
 $floor_row
 note: absent is not built yet; its budget (100) is not checked
 every built file is within its budget
 " "" report "libfixture.so=$lib_bytes tool=$tool_bytes absent=100"
 
 check "one byte over a budget fails" 1 "$header
-$(printf "$row" "lib/$lib_name" "$lib_bytes" $((lib_bytes - 1)) OVER 1 libc.so.6)
-$(printf "$row" sbin/tool "$tool_bytes" "$tool_bytes" ok 0 libc.so.6)
+$(printf "$row" "lib/$lib_name" "$lib_bytes" $((lib_bytes - 1)) OVER "$lib_xz" 1 libc.so.6)
+$(printf "$row" sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
 $floor_row
 " "over budget: libfixture.so
 " report "libfixture.so=$((lib_bytes - 1)) tool=$tool_bytes"
 
 check "files without a budget are only reported" 0 "$header
-$(printf "$row" "lib/$lib_name" "$lib_bytes" - - 1 libc.so.6)
-$(printf "$row" sbin/tool "$tool_bytes" - - 0 libc.so.6)
+$(printf "$row" "lib/$lib_name" "$lib_bytes" - - "$lib_xz" 1 libc.so.6)
+$(printf "$row" sbin/tool "$tool_bytes" - - "$tool_xz" 0 libc.so.6)
 $floor_row
 every built file is within its budget
 " "" report ""

@@ -279,7 +279,7 @@ fault_writes() {
 }
 
 verify='/dev/mtd3: verify failed: the flash does not hold the record written\n'
-bad_record_block="/dev/mtd3: the record's erase block at 0x00000000 is bad: nothing erased or written\n"
+bad_record_block="/dev/mtd3: the record's erase block at 0x00000000 is bad\n"
 ecc='/dev/mtd3: uncorrectable ECC error\n'
 
 # fault_setters FAULT read ERROR: the four setters, each failing at its read

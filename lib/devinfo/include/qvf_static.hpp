@@ -41,10 +41,10 @@ enum FieldBits : unsigned {
 enum StoreResult { kStored = 0, kReadFailed = -1, kWriteFailed = -2 };
 
 // Reads every field.
-int fields_read(const Partition &partition, Fields &fields);
+int fields_read(Partition partition, Fields &fields);
 // Stores the fields named in `which` and keeps the others as read: one read,
 // one erase, one write and one read-back, under the record's lock.
-StoreResult fields_store(const Partition &partition, const Fields &fields, unsigned which);
+StoreResult fields_store(Partition partition, const Fields &fields, unsigned which);
 
 // Copies the six address bytes of the MAC field to address.
 int mac_address_get(uint8_t address[6]);
