@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,6 +81,27 @@ std::optional<int64_t> parse_seconds(std::string_view text)
     return value;
 }
 
+// The state and its lock live where other users can plant names (/tmp), so
+// they are opened without following a link and without waiting on a FIFO,
+// and used only when they are regular files of this user: anything else
+// would hang the switch or hand it another user's counters.
+constexpr int kNoFollowNoWait = O_NOFOLLOW | O_NONBLOCK;
+
+// Returns false, with the reason printed, unless fd is this user's own
+// regular file.
+bool is_own_regular_file(int fd, const char *path)
+{
+    struct stat st;
+    if (fstat(fd, &st) < 0) {
+        perror(path);
+        return false;
+    }
+    if (S_ISREG(st.st_mode) && st.st_uid == geteuid())
+        return true;
+    fprintf(stderr, "kez: %s is not this user's own regular file, refused\n", path);
+    return false;
+}
+
 bool write_all(int fd, const SimState &state, const char *path)
 {
     const ssize_t n = write(fd, &state, sizeof state);
@@ -113,10 +135,13 @@ qv::UniqueFd lock_state()
     PathBuffer path;
     if (!beside_state(".lock", path))
         return qv::UniqueFd();
-    // Never through a link planted in a shared folder.
-    qv::UniqueFd fd(open(path.data(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    qv::UniqueFd fd = qv::open_fd(path.data(), O_RDWR | O_CREAT | kNoFollowNoWait, 0600);
     if (!fd.valid()) {
         perror(path.data());
+        return fd;
+    }
+    if (!is_own_regular_file(fd.get(), path.data())) {
+        fd.reset();
         return fd;
     }
     int rc;
@@ -136,7 +161,7 @@ bool load_state(SimState &state, int64_t now)
     if (!state_path(state_file))
         return false;
     const char *path = state_file.data();
-    const qv::UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
+    const qv::UniqueFd fd = qv::open_fd(path, O_RDONLY | kNoFollowNoWait);
     if (!fd.valid()) {
         if (errno != ENOENT) {
             perror(path);
@@ -145,6 +170,8 @@ bool load_state(SimState &state, int64_t now)
         state = fresh_state(now);
         return true;
     }
+    if (!is_own_regular_file(fd.get(), path))
+        return false;
     SimState stored;
     const ssize_t n = read(fd.get(), &stored, sizeof stored);
     if (n < 0) {
@@ -170,7 +197,7 @@ bool save_state(const SimState &state)
     // Written to a new file of its own and renamed over the old one, so a run
     // killed half-way leaves the old state, and a name planted in /tmp is
     // never written through.
-    qv::UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
+    qv::UniqueFd fd = qv::above_stdio(mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid()) {
         perror(path);
         return false;

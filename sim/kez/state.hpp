@@ -31,14 +31,15 @@ int64_t sim_now();
 // that concurrent runs lose no update: an exclusive flock on the file beside
 // the state, "<state>.lock" (the state file itself is replaced by each
 // save). Returns the lock's descriptor, or an invalid one with the reason
-// printed.
+// printed; the lock file too must be the user's own regular file.
 qv::UniqueFd lock_state();
 
 // Loads the state from KEZ_SIM_STATE; without it each user has a switch of
 // their own: kez-sim.state in $XDG_RUNTIME_DIR, or else
 // /tmp/kez-sim-<uid>.state. Without a file the switch has just come up:
 // every counter starts at now. Returns false, with the reason printed, when
-// the file cannot be read.
+// the file cannot be read or is not the user's own regular file (a FIFO or
+// another user's file planted at the name).
 bool load_state(SimState &state, int64_t now);
 
 // Replaces the state file as a whole. Returns false, with the reason printed,

@@ -191,7 +191,10 @@ TEST_F(SimSwitch, ConcurrentClearsLoseNone)
 
 // Where the switch keeps its state: KEZ_SIM_STATE, else a file of the
 // user's own (in the runtime folder, or in /tmp under the user's id), as
-// another user cannot read or replace a file of mode 0600.
+// another user cannot read or replace a file of mode 0600. A FIFO or
+// another user's file planted at the name is refused and left as it was.
+enum class Planted { kNothing, kFifo, kOtherUsersFile };
+
 struct StatePathCase {
     const char *name;
     // KEZ_SIM_STATE and XDG_RUNTIME_DIR, each a path in the test's folder,
@@ -199,6 +202,7 @@ struct StatePathCase {
     const char *named;
     const char *runtime;
     const char *file; // in the test's folder; null: the one in /tmp
+    Planted planted = Planted::kNothing;
 };
 
 class SimStatePath : public testing::TestWithParam<StatePathCase> {
@@ -239,12 +243,29 @@ TEST_P(SimStatePath, IsTheUsersOwn)
     const bool was_there = access(file.c_str(), F_OK) == 0;
     set_in_folder("KEZ_SIM_STATE", c.named);
     set_in_folder("XDG_RUNTIME_DIR", c.runtime);
-
-    EXPECT_EQ(capture_call(loop_kez), (RunResult{"", "", 0}));
+    if (c.planted == Planted::kFifo) {
+        ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+    }
+    if (c.planted == Planted::kOtherUsersFile) {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "only root can give a file to another user";
+        std::ofstream(file) << "planted";
+        ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+    }
+    // What the run leaves: a new file of the user's, or the planted one as it was.
+    struct stat want{};
+    want.st_mode = S_IFREG | 0600;
+    want.st_uid = getuid();
+    if (c.planted != Planted::kNothing) {
+        ASSERT_EQ(stat(file.c_str(), &want), 0);
+    }
+    const bool refused = c.planted != Planted::kNothing;
+    const std::string refusal = "kez: " + file + " is not this user's own regular file, refused\n";
+    EXPECT_EQ(capture_call(loop_kez), (RunResult{"", refused ? refusal : "", refused ? -1 : 0}));
     struct stat st{};
     ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
-    EXPECT_EQ(st.st_uid, getuid());
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, want.st_uid);
+    EXPECT_EQ(st.st_mode, want.st_mode);
     EXPECT_EQ(access((file + ".lock").c_str(), F_OK), 0);
     if (!was_there) {
         (void)unlink(file.c_str());
@@ -257,7 +278,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(StatePathCase{"named", "named", ".", "named"},
                     StatePathCase{"runtime_folder", nullptr, ".", "./kez-sim.state"},
                     StatePathCase{"tmp_by_user", nullptr, nullptr, nullptr},
-                    StatePathCase{"empty_is_unset", "", ".", "./kez-sim.state"}),
+                    StatePathCase{"empty_is_unset", "", ".", "./kez-sim.state"},
+                    StatePathCase{"fifo_planted", nullptr, ".", "./kez-sim.state", Planted::kFifo},
+                    StatePathCase{"other_users_file_planted", nullptr, ".", "./kez-sim.state",
+                                  Planted::kOtherUsersFile}),
     qvtest::ByName{});
 
 TEST_F(SimSwitch, ClockMustBeSeconds)
