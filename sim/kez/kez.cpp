@@ -143,8 +143,12 @@ extern "C" const unsigned char L_GE_K47301T[KEZ_PORT_MAP_SIZE] = {9, 10, 8, 6, 7
 
 int kez_init(const char *ifname)
 {
-    // The switch is managed through this interface; without it there is no switch.
-    return if_nametoindex(ifname) == 0 ? -1 : 0;
+    // The switch is managed through this interface; without it there is no
+    // switch. Nor is there one without a state of this user's own: a state
+    // that is refused stops kez-tool here, with status 255.
+    if (if_nametoindex(ifname) == 0)
+        return -1;
+    return update_state([](SimState &, int64_t) {});
 }
 
 int kez_id_init(int id)
