@@ -349,6 +349,9 @@ test_nand_faults() {
     check "$f: the starting record, programmed into its page" 0 '' '' page_write /tmp/r0
     fault_reads "$f" ''
     fault_writes "$f" write "$bad_record_block" '' "$(kept "$flash_r0")"
+    have qv_info "$f: qv_info sets" &&
+        check "$f: qv_info sets" 255 '' "${bad_record_block}qv_info: the record on /dev/mtd3 was not stored\n" \
+            qv_info set $info_fields
 
     # The first erase of the record's block succeeds, every later one fails
     # (after the simulator has erased it: the old record is gone).
@@ -408,6 +411,43 @@ test_write_protected_disk() {
     blockdev --setrw /dev/vda
     flash_nor || return 1
     check "write-protected disk: the record is kept" 0 " $flash_r0\n" '' flash_16
+}
+
+# The whole record in one store, read back by every other reader of it;
+# a factory file stored into an image made offline; the record as rpcd's
+# plugin gives it to ubus.
+info_fields='mac=02:11:22:33:44:66 uid=SN-0042 hdv=rev-B prdt=QV-MR16-PL4C2-AX'
+info_shown='mac=02:11:22:33:44:66\nuid=SN-0042\nhdv=rev-B\nprdt=QV-MR16-PL4C2-AX\n'
+info_json='{"mac":"02:11:22:33:44:66","uid":"SN-0042","hdv":"rev-B","prdt":"QV-MR16-PL4C2-AX"}'
+plugin=/usr/libexec/rpcd/qvboard
+rpcd_call() { echo '{}' | $plugin call identity; }
+image_size() { wc -c </tmp/image; }
+test_info() {
+    have qv_info "qv_info" || return 0
+    # shellcheck disable=SC2086 # the assignments' words
+    check "qv_info sets all four fields at once" 0 '' '' qv_info set $info_fields
+    check "qv_info shows them" 0 "$info_shown" '' qv_info show
+    check "qv_info shows them as JSON" 0 "$info_json\n" '' qv_info show -j
+    check "qv_info finds the record provisioned" 0 '' '' qv_info verify
+    check "qv_setmac reads the address" 0 'mac = [02:11:22:33:44:66]\n' '' qv_setmac
+    if have qvf-fields "the library reads the texts"; then
+        check "the library reads the unique id" 0 'SN-0042\n' '' qvf-fields get uid
+        check "the library reads the hardware version" 0 'rev-B\n' '' qvf-fields get hdv
+        check "the library reads the product type" 0 'QV-MR16-PL4C2-AX\n' '' qvf-fields get prdt
+    fi
+    check "qv_info refuses a multicast address" 2 '' 'qv_info: mac: multicast address\n' \
+        qv_info set mac=01:00:5e:00:00:01
+    check "the refused set left the record" 0 '02:11:22:33:44:66\n' '' qv_info get mac
+    rm -f /tmp/image
+    printf '# line 7\r\nmac=02:00:00:00:07:01\r\nuid=SN 7\nhdv=rev-C\nprdt=QV' >/tmp/factory
+    check "qv_info makes an image from a factory file" 0 '' '' qv_info -d /tmp/image set -f /tmp/factory
+    check "the image holds the record alone" 0 '104\n' '' image_size
+    check "qv_info reads the image" 0 'mac=02:00:00:00:07:01\nuid=SN 7\nhdv=rev-C\nprdt=QV\n' '' \
+        qv_info -d /tmp/image
+    check "rpcd's plugin lists identity" 0 '{"identity":{}}\n' '' $plugin list
+    check "rpcd's plugin gives the record" 0 "${info_json%\}},\"provisioned\":true}\n" '' rpcd_call
+    check "qv_info clears a field of the image" 0 '' '' qv_info -d /tmp/image set uid=
+    check "qv_info verify names what is missing" 1 'uid: not set\n' '' qv_info -d /tmp/image verify
 }
 
 # phy_down: an eth0 without a PHY, as with a switch whose PHY does not
@@ -606,6 +646,9 @@ test_stopped_stores() {
     stopped_store "$f: set uid" qvf-fields set uid uid-9
     check "$f: the unique id was stored all the same" 0 'uid-9\n' '' qvf-fields get uid
     check "$f: and the record keeps the address" 0 'mac = [02:00:00:00:00:07]\n' '' qv_setmac
+    have qv_info "$f: qv_info sets four fields" || return 0
+    stopped_store "$f: qv_info sets four fields" qv_info set $info_fields
+    check "$f: the four fields were stored all the same" 0 "$info_shown" '' qv_info
 }
 
 # Standard output that takes nothing: a full device, and a pipe whose
@@ -639,6 +682,7 @@ test_unwritten_output() {
 hello|hello's banner||hello
 boardinfo|boardinfo's description||boardinfo
 qv_setmac|qv_setmac's address||qv_setmac
+qv_info|qv_info's record||qv_info
 mdiorw|mdiorw's register||mdiorw 1 2
 mdiorw|mdiorw's usage|invalid argument !\n|mdiorw
 kez-tool|kez-tool's usage||kez-tool -h
@@ -757,6 +801,7 @@ else
     test_banner_and_board
     test_record
     test_library
+    test_info
     test_concurrency
     fault_records
     test_access_faults
