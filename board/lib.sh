@@ -1,20 +1,76 @@
 # shellcheck shell=bash disable=SC2034
-# Sourced by the board scripts.
+# Sourced by the board scripts and scripts/device-test.
 
 say() { printf 'board: %s\n' "$*" >&2; }
 fail() { printf 'board: %s\n' "$*" >&2; exit 1; }
 
+# user_folder VARIABLE FOLDER: where the user keeps files of one kind: the
+# XDG variable VARIABLE (XDG_CACHE_HOME, XDG_STATE_HOME), or else FOLDER
+# (.cache, .local/state) in the home. Without HOME (cron, env -i, some
+# service managers) the home is the password database's, as ssh finds it:
+# never a folder that other users can write to, such as /tmp.
+user_folder() {
+    local home=${HOME:-}
+    if [ -n "${!1:-}" ]; then
+        printf '%s\n' "${!1}"
+        return 0
+    fi
+    [ -n "$home" ] || home=$(getent passwd "$(id -u)" | cut -d: -f6)
+    case $home in
+    /*) printf '%s/%s\n' "$home" "$2" ;;
+    *) fail "user $(id -u) has no home folder" ;;
+    esac
+}
+
+# private_dir DIR: makes DIR open to its owner only, and refuses it unless
+# it is a folder of the caller's alone: the caller's own, no link, and one
+# that no other user could have written to. What is kept there is read back
+# and trusted.
+private_dir() {
+    # shellcheck disable=SC2174 # the folders above it are the user's own
+    mkdir -p -m 700 -- "$1" 2>/dev/null || true
+    if [ -L "$1" ] || [ ! -d "$1" ] || [ ! -O "$1" ] || (($(stat -c 0%a -- "$1") & 022)); then
+        fail "$1 is not a folder of user $(id -u)'s alone: nothing is kept there"
+    fi
+    chmod 700 -- "$1"
+}
+
+# read_back FILE FORM: the one line FILE holds when it is exactly that line
+# and the line has the whole of FORM (an extended regular expression);
+# otherwise nothing, and status 1. The scripts wrote the file, so anything
+# else in it came from somewhere else.
+read_back() {
+    local value
+    [ -f "$1" ] || return 1
+    value=$(head -c 4096 -- "$1" | tr -d '\0')
+    [[ $value =~ ^($2)$ ]] && printf '%s\n' "$value" | cmp -s - "$1" || return 1
+    printf '%s\n' "$value"
+}
+
+# sh_quote WORD...: the words on one line, as a POSIX shell reads them back:
+# each in single quotes, unless it is made only of characters that no shell
+# treats specially.
+sh_quote() {
+    local word quoted=() IFS=' '
+    for word in "$@"; do
+        if [[ $word =~ ^[A-Za-z0-9_@%+=:,./-]+$ ]]; then
+            quoted+=("$word")
+        else
+            quoted+=("'${word//\'/\'\\\'\'}'")
+        fi
+    done
+    printf '%s\n' "${quoted[*]}"
+}
+
 # Downloads and unpacked packages live outside the checkout, shared by every
-# worktree of the user (a user without a home keeps them in /var/tmp).
+# worktree of the user.
 board_cache() {
     if [ -n "${QV_BOARD_CACHE:-}" ]; then
         echo "$QV_BOARD_CACHE"
-    elif [ -n "${XDG_CACHE_HOME:-}" ]; then
-        echo "$XDG_CACHE_HOME/qvboard"
-    elif [ -n "${HOME:-}" ]; then
-        echo "$HOME/.cache/qvboard"
     else
-        echo "/var/tmp/qvboard-$(id -u)"
+        local folder
+        folder=$(user_folder XDG_CACHE_HOME .cache) || return 1
+        echo "$folder/qvboard"
     fi
 }
 

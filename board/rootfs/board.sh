@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced on the board: what tells the two boards apart, and how their
 # Ethernet and flash are brought up.
 #
@@ -57,9 +58,11 @@ flash_off() {
     return 0
 }
 
-# The board's own flash kind: what its /dev/mtd3 is at power-on.
+# The board's own flash kind: what its /dev/mtd3 is at power-on, with the
+# NAND simulator's options of this boot (qv.nandsim=, in $nandsim).
 flash_default() {
-    if [ "$board" = imx6ul ]; then flash_nand; else flash_nor; fi
+    # shellcheck disable=SC2086 # one option a word
+    if [ "$board" = imx6ul ]; then flash_nand ${nandsim:-}; else flash_nor; fi
 }
 
 eth_start() {

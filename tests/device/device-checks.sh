@@ -13,7 +13,8 @@
 # and every refused command line is one that would write if it were taken.
 # --write adds the store round trips: the whole record is kept in
 # DIR/record.saved first (the run refuses to start when it cannot be read
-# twice alike), and at the end, on a failure or when the run is stopped
+# twice alike, or when the erase block that holds it is bad), and at the
+# end, on a failure or when the run is stopped
 # (HUP, INT, TERM, PIPE), it is written back and read back. A record or a
 # PHY register that could not be put back is printed, with the one command
 # that puts it back, and the run fails. --last-phy is what an earlier run
@@ -132,6 +133,22 @@ client_runs() {
     [ $? = 2 ]
 }
 
+# Whether a store may start: something must be able to put the record
+# back, and the erase block that holds it must take a rewrite.
+may_store() {
+    if ! client_runs; then
+        echo "# qvf-fields does not run here (is libqvf installed?): nothing could put the record back"
+        return 1
+    fi
+    block=$(./qvf-fields bad-block 2>&1)
+    case $block in
+    good) return 0 ;;
+    bad) echo "# the erase block of $node that holds the record is marked bad: a store cannot rewrite it" ;;
+    *) echo "# cannot tell whether the erase block of $node that holds the record is bad: $block" ;;
+    esac
+    return 1
+}
+
 # The record as it is now, kept before anything can change it. A store
 # must not start unless the record can be put back exactly.
 keep_record() {
@@ -139,6 +156,7 @@ keep_record() {
         echo "# $node is not a character device"
         return 1
     fi
+    [ $write = 0 ] || may_store || return 1
     read_record record.saved && read_record record.again && cmp -s record.saved record.again || {
         echo "# the record on $node cannot be read, or reads differently twice"
         return 1
@@ -147,10 +165,6 @@ keep_record() {
     rest=$(tail -c +$((record_size + 1)) $node | tr -d '\377' | wc -c)
     if [ $write = 1 ] && [ "$rest" != 0 ]; then
         echo "# $node holds $rest bytes past the record that are not erased, which a store would erase"
-        return 1
-    fi
-    if [ $write = 1 ] && ! client_runs; then
-        echo "# qvf-fields does not run here (is libqvf installed?): nothing could put the record back"
         return 1
     fi
     return 0
@@ -162,6 +176,13 @@ test_record() {
         return 0
     fi
     pass "the record on $node reads the same twice"
+    # The folder keeps the record (and, with --write, the way back to it).
+    name="the run's folder, which keeps the record, is open to its owner only"
+    folder=$(ls -ld .)
+    case $folder in
+    drwx------*) pass "$name" ;;
+    *) fail "$name"; echo "#   $folder" ;;
+    esac
     # shellcheck disable=SC2046
     library_hex=$(blank_rule $(hex record.saved))
     # shellcheck disable=SC2046,SC2183
@@ -449,7 +470,7 @@ finish() {
 echo $$ >pid
 if ! keep_record; then
     if [ $write = 1 ]; then
-        echo "refusing to write: the record could not be kept"
+        echo "refusing to write: the record could not be kept, or could not be put back"
         rm -f pid record.saved
         exit 2
     fi

@@ -2,10 +2,12 @@
 # scripts_test.sh SCRIPTS LIBRARY PROGRAM MUSL_PROGRAM
 #
 # Runs scripts/footprint-report and scripts/check-musl on staged trees of
-# the given files and compares their stdout, stderr and exit status with
-# what is expected, case by case. LIBRARY is a versioned shared library
-# with one export, PROGRAM a program, both needing glibc's libc.so.6;
-# MUSL_PROGRAM needs libc.so and loads through musl's loader.
+# the given files, and the helpers with which the scripts keep a user's
+# cache and state (board/lib.sh, board/fetch), and compares their stdout,
+# stderr and exit status with what is expected, case by case. LIBRARY is a
+# versioned shared library with one export, PROGRAM a program, both needing
+# glibc's libc.so.6; MUSL_PROGRAM needs libc.so and loads through musl's
+# loader.
 set -u
 scripts=$1 library=$2 program=$3 musl_program=$4
 work=$(mktemp -d)
@@ -90,5 +92,61 @@ sbin/tool: does not need libc.so; needs libc.so.6; loads through $interp
 stage empty "$0:share/notes.txt"
 check "a tree without ELF files is refused" 1 "" "no ELF file under $work/empty
 " sh "$scripts/check-musl" "$work/empty"
+
+# What the scripts keep for a user: in the user's own folders, made
+# private, and read back only in the exact form they wrote it.
+top=$(cd "$scripts/.." && pwd)
+home=$(getent passwd "$(id -u)" | cut -d: -f6)
+# shellcheck disable=SC2317 # both run through check
+lib() { code=$1; shift; bash -c ". \"\$0\" && $code" "$top/board/lib.sh" "$@"; }
+# shellcheck disable=SC2317
+nohome() { (unset HOME XDG_CACHE_HOME XDG_STATE_HOME QV_BOARD_CACHE && "$@"); }
+mkdir -m 755 "$work/read" && mkdir -m 777 "$work/open" && ln -s "$work/read" "$work/link"
+printf '1:01410c20\n' >"$work/phy"
+printf '1:0; id >/tmp/INJECTED #\n' >"$work/planted"
+printf '1:01410c20\n2:01410c20\n' >"$work/two"
+printf '1:01410c20' >"$work/unended"
+phy='[0-9]{1,2}:[0-9a-f]{8}'
+# A planted lock; a file in the way of the x86 folder stops a fetch that
+# took the link before it downloads anything.
+mkdir -m 700 "$work/cache" && echo precious >"$work/target" && : >"$work/cache/amd64"
+ln -s "$work/target" "$work/cache/.lock"
+
+# shellcheck disable=SC2016 # the bash that lib starts expands the code
+{
+check "without HOME, the boards' cache is in the home of the password database" 0 \
+    "$home/.cache/qvboard
+" "" nohome lib board_cache
+check "without HOME, device-test's state is in the home of the password database" 0 \
+    "$home/.local/state
+" "" nohome lib 'user_folder XDG_STATE_HOME .local/state'
+check "a folder for state is made open to its owner only" 0 "700
+" "" lib 'private_dir "$1" && stat -c %a "$1"' "$work/made/state"
+check "a folder of the user's that others may read is closed" 0 "700
+" "" lib 'private_dir "$1" && stat -c %a "$1"' "$work/read"
+check "one that others may write to is refused" 1 "" \
+    "board: $work/open is not a folder of user $(id -u)'s alone: nothing is kept there
+" lib 'private_dir "$1"' "$work/open"
+check "and so is a link in place of the folder" 1 "" \
+    "board: $work/link is not a folder of user $(id -u)'s alone: nothing is kept there
+" lib 'private_dir "$1"' "$work/link"
+check "board/fetch does not lock through a planted link" 1 "precious
+" "board: $work/cache/.lock is a symbolic link: not locking through it
+" sh -c 'QV_BOARD_CACHE=$1 "$2" x86; status=$?; cat "$3"; exit $status' - "$work/cache" "$top/board/fetch" "$work/target"
+check "a PHY kept as device-test writes it is read back" 0 "1:01410c20
+" "" lib 'read_back "$@"' "$work/phy" "$phy"
+check "a planted command is not" 1 "" "" lib 'read_back "$@"' "$work/planted" "$phy"
+check "nor is a second line" 1 "" "" lib 'read_back "$@"' "$work/two" "$phy"
+check "nor a line without its end" 1 "" "" lib 'read_back "$@"' "$work/unended" "$phy"
+check "a quoted command line reads for a POSIX shell as the words it quotes" 0 "[-o]
+[ConnectTimeout 20]
+[it's]
+[1:0; id >/tmp/INJECTED #]
+[]
+" "" lib 'sh_quote printf "[%s]\\n" "$@" | sh' -o "ConnectTimeout 20" "it's" "1:0; id >/tmp/INJECTED #" ""
+check "and is quoted only where it needs to be" 0 \
+    "ssh -o 'ConnectTimeout 20' root@host '/tmp/qv-device-test.AbC123/qvf-fields raw write'
+" "" lib 'sh_quote "$@"' ssh -o "ConnectTimeout 20" root@host "/tmp/qv-device-test.AbC123/qvf-fields raw write"
+}
 
 exit $failed

@@ -5,14 +5,28 @@
  *   qvf-fields get uid [LEN] | get prdt | get hdv | get mac
  *   qvf-fields set uid|prdt|hdv TEXT | set mac XX:XX:XX:XX:XX:XX
  *   qvf-fields raw read | raw write   (the 104 bytes on standard input)
+ *   qvf-fields bad-block
  *
  * A get prints the field as text on a line of its own (the MAC get prints
  * its own line); a raw read prints the record's bytes in hex, 16 to a line,
  * as od -An -tx1 does; a set or a raw write prints nothing of its own. The
  * MAC set stores the address with two zero spare bytes. Exit status 0 when
  * the library returned 0, 1 when it returned -1, 2 for a wrong command line.
+ *
+ * bad-block asks the flash driver, not the library, whether the erase block
+ * that holds the record (offset 0 of /dev/mtd3) is marked bad, and prints
+ * "bad" or "good" (NOR flash has no bad blocks: its driver answers good).
+ * Exit status 0 when it could ask, 1 with the failed call's error otherwise.
  */
+#define _POSIX_C_SOURCE 200809L
+
 #include <qvf.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,7 +35,7 @@
 static int usage(void)
 {
     fputs("usage: qvf-fields get uid [LEN] | get prdt|hdv|mac | set uid|prdt|hdv TEXT"
-          " | set mac ADDRESS | raw read|write\n",
+          " | set mac ADDRESS | raw read|write | bad-block\n",
           stderr);
     return 2;
 }
@@ -100,6 +114,27 @@ static int raw(const char *operation)
     return usage();
 }
 
+static int bad_block(void)
+{
+    static const char node[] = "/dev/mtd3";
+    __kernel_loff_t offset = 0;
+    int fd = open(node, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        perror(node);
+        return 1;
+    }
+    int bad = ioctl(fd, MEMGETBADBLOCK, &offset);
+    int error = errno;
+    (void)close(fd);
+    if (bad < 0) {
+        errno = error;
+        perror("MEMGETBADBLOCK");
+        return 1;
+    }
+    puts(bad ? "bad" : "good");
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc >= 3 && argc <= 4 && strcmp(argv[1], "get") == 0)
@@ -108,5 +143,7 @@ int main(int argc, char **argv)
         return set_field(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "raw") == 0)
         return raw(argv[2]);
+    if (argc == 2 && strcmp(argv[1], "bad-block") == 0)
+        return bad_block();
     return usage();
 }
