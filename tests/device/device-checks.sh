@@ -124,6 +124,45 @@ escaped() {
     }'
 }
 
+# info_text FIRST COUNT show|json: how qv_info shows bytes FIRST.. of the
+# record (after the blank-field rule) up to the first zero, as printf %b
+# escapes: show writes a byte outside 0x20-0x7e, or a backslash, as \xNN;
+# JSON writes \", \\ and \u00NN.
+info_text() {
+    echo $library_hex | awk -v first="$1" -v count="$2" -v mode="$3" '
+        function out(text,   k) {
+            for (k = 1; k <= length(text); k++) printf "\\0%03o", index(chars, substr(text, k, 1)) + 31
+        }
+        BEGIN { for (c = 32; c < 127; c++) chars = chars sprintf("%c", c) }
+        {
+            for (i = first; i < first + count && $i != "00"; i++) {
+                v = (index("0123456789abcdef", substr($i, 1, 1)) - 1) * 16 + index("0123456789abcdef", substr($i, 2, 1)) - 1
+                if (mode == "json" && (v == 34 || v == 92)) out("\\" sprintf("%c", v))
+                else if (v >= 32 && v < 127 && (mode == "json" || v != 92)) out(sprintf("%c", v))
+                else if (mode == "json") out("\\u00" $i)
+                else out("\\x" $i)
+            }
+        }'
+}
+
+# info_verify: what qv_info verify prints about the record.
+info_verify() {
+    echo $library_hex | awk '{
+        if ($1 $2 $3 $4 $5 $6 == "000000000000") print "mac: not set"
+        else if (index("13579bdf", substr($1, 2, 1))) print "mac: multicast address"
+        split("uid hdv prdt", name, " ")
+        for (f = 0; f < 3; f++) {
+            first = 9 + 32 * f; n = 0; odd = 0
+            for (i = first; i < first + 32 && $i != "00"; i++) {
+                n++
+                if ($i < "20" || $i > "7e") odd = 1
+            }
+            if (n == 0) print name[f + 1] ": not set"
+            else if (odd) print name[f + 1] ": not printable"
+        }
+    }'
+}
+
 # byte N: byte N (from 1) of the record after the blank-field rule.
 byte() { echo $library_hex | cut -d' ' -f"$1"; }
 
@@ -217,6 +256,17 @@ test_record() {
     else
         skip "the library's getters" "qvf-fields does not run here (is libqvf installed?)"
     fi
+    if have qv_info "qv_info shows the record"; then
+        check "qv_info shows the record" 0 "mac=$mac\nuid=$(info_text 9 32 show)\nhdv=$(info_text 41 32 show)\nprdt=$(info_text 73 32 show)\n" '' qv_info
+        check "qv_info shows the record as JSON" 0 \
+            "{\"mac\":\"$mac\",\"uid\":\"$(info_text 9 32 json)\",\"hdv\":\"$(info_text 41 32 json)\",\"prdt\":\"$(info_text 73 32 json)\"}\n" '' qv_info show -j
+        check "qv_info gets the unique id" 0 "$(info_text 9 32 show)\n" '' qv_info get uid
+        unprovisioned=$(info_verify)
+        check "qv_info verify tells what is not provisioned" "$([ -z "$unprovisioned" ] && echo 0 || echo 1)" \
+            "${unprovisioned:+$unprovisioned\n}" '' qv_info verify
+        check "qv_info refuses a group address" 2 '' 'qv_info: mac: multicast address\n' \
+            qv_info set mac=01:00:5e:00:00:01
+    fi
     read_record record.now && cmp -s record.saved record.now
     verdict "the refused texts left the record alone" [ $? = 0 ]
 }
@@ -238,8 +288,15 @@ hdv|hardware version|qv-device-test-hdv
 prdt|product type of the full 32 bytes|QV-DEVICE-TEST-0123456789abcdef
 EOF
     check "the library stores an address" 0 '' '' ./qvf-fields set mac 02:51:56:00:00:0f &&
-        check "which qv_setmac reads" 0 'mac = [02:51:56:00:00:0f]\n' '' qv_setmac &&
-        check "the library writes the kept record back" 0 '' '' sh -c './qvf-fields raw write <record.saved' ||
+        check "which qv_setmac reads" 0 'mac = [02:51:56:00:00:0f]\n' '' qv_setmac || return 1
+    if have qv_info "qv_info stores the four fields in one set"; then
+        check "qv_info stores the four fields in one set" 0 '' '' qv_info set mac=02:51:56:00:00:10 \
+            uid=qv-info-uid hdv=qv-info-hdv 'prdt=QV INFO 0123456789abcdef 0123' &&
+            check "which qv_info reads back, provisioned" 0 \
+                'mac=02:51:56:00:00:10\nuid=qv-info-uid\nhdv=qv-info-hdv\nprdt=QV INFO 0123456789abcdef 0123\n' '' \
+                sh -c 'qv_info verify && qv_info' || return 1
+    fi
+    check "the library writes the kept record back" 0 '' '' sh -c './qvf-fields raw write <record.saved' ||
         return 1
     read_record record.now && cmp -s record.saved record.now
     verdict "the flash holds the kept record again, byte for byte" [ $? = 0 ]
