@@ -1,6 +1,7 @@
 // Stand-in for the switch maker's libkez: the same functions and port map
 // over a simulated switch, for development and tests on a PC.
 
+#include "board_wiring.hpp"
 #include "kez.h"
 #include "state.hpp"
 #include "traffic.hpp"
@@ -139,7 +140,7 @@ void print_rate_line(int front)
 } // namespace
 
 // Front port n is wired to the switch port given for panel index n.
-extern "C" const unsigned char L_GE_K47301T[KEZ_PORT_MAP_SIZE] = {9, 10, 8, 6, 7, 4, 5, 2, 3, 0, 1};
+extern "C" const unsigned char L_GE_K47301T[KEZ_PORT_MAP_SIZE] = QV_BOARD_SWITCH_PORTS;
 
 int kez_init(const char *ifname)
 {

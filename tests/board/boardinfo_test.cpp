@@ -3,7 +3,7 @@
 
 #include "boardinfo.hpp"
 #include "capture.hpp"
-#include "fixed_outputs.hpp"
+#include "expected_texts.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,9 @@
 
 namespace {
 
-using qvtest::kBoardDescription;
-using qvtest::kBoardinfoOutput;
+const std::string &kBoardinfoOutput = qvtest::expected::boardinfo;
+// The key=value lines, before the port table.
+const std::string kBoardDescription(kBoardinfoOutput, 0, kBoardinfoOutput.find("[0]: "));
 using qvtest::RunResult;
 
 // Fails the next allocation of this many bytes, as malloc does when memory

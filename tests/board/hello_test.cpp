@@ -1,7 +1,7 @@
 // hello's banner, and a run whose output cannot be written.
 
 #include "capture.hpp"
-#include "fixed_outputs.hpp"
+#include "expected_texts.hpp"
 #include "hello.hpp"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@ using qvtest::RunResult;
 TEST(Hello, PrintsTheBanner)
 {
     const RunResult r = qvtest::run_tool(program_main, {"hello", "ignored"});
-    EXPECT_EQ(r, (RunResult{qvtest::kHelloOutput, "", 0}));
+    EXPECT_EQ(r, (RunResult{qvtest::expected::hello, "", 0}));
     EXPECT_EQ(r.out.size(), 41u);
     EXPECT_EQ(r.out.find_first_not_of('>'), 11u);
     EXPECT_EQ(r.out.size() - 1 - r.out.find_last_not_of("<\n"), 15u) << "fourteen '<' and the newline";

@@ -400,9 +400,15 @@ test_phy_write() {
 
 # --------------------------------------------------------- the fixed output
 
-banner='>>>>>>>>>>> hello openwrt <<<<<<<<<<<<<<\n'
+# expected NAME: the fixed text tests/expected/NAME, which these checks
+# share with the unit tests, as printf %b takes it (every byte escaped, so
+# the text's own backslashes and its last line end are kept).
+expected() {
+    od -An -v -to1 "$dir/expected/$1" | tr -s ' \n' '  ' | sed 's/ *$//; s/ \([0-7]*\)/\\0\1/g'
+}
+banner=$(expected hello.out)
 full='No space left on device'
-board_text='cpu=IMX6UL\nhardware_version=GE-K47301T_v1.00-10\nproduct_type=QV-MR16-PL4C2-AX\nports_total=10\nports_optical=2\nports_ether=8\nuid=53-20-01-0A-01-10-00-00\ncpu_seq=9\n[0]: 0:0:0:9\n[1]: 0:1:1:10\n[2]: 0:1:1:8\n[3]: 0:0:2:6\n[4]: 0:0:2:7\n[5]: 0:0:2:4\n[6]: 0:0:2:5\n[7]: 0:0:2:2\n[8]: 0:0:2:3\n[9]: 0:0:2:0\n[10]: 0:0:2:1\n'
+board_text=$(expected boardinfo.out)
 
 # Checks whose whole output is known, one a line: name|status|stdout|stderr|
 # command, the texts as printf %b takes them, the command as sh would. A
@@ -433,8 +439,6 @@ EOF
 
 # ---------------------------------------------------------------- the switch
 
-kez_usage='  Usage: kez-tool [options]\n\tOptions:\n\t-s         Show the mibs describe \n\t-h         Show the kez-tool usage \n\t-a         Display the mac address of the device \n\t-m <port>  Display the MIB Statistics of the select port \n\t-c <port>  Clear the MIB Statistics of the select port \n\t-R         Display the speed on real time(1s) \n\t-g         Display the all of the registers on the device \n\n'
-
 # kez STDERR ARGS...: kez-tool exits 0 with STDERR; what the switch maker's
 # library prints is its own, so stdout is left to the caller.
 kez() {
@@ -448,8 +452,7 @@ kez() {
     return 1
 }
 ends_with_usage() {
-    printf '%b' "$kez_usage" >usage
-    tail -c "$(wc -c <usage)" got.out | cmp -s - usage
+    tail -c "$(wc -c <expected/kez-tool-usage.out)" got.out | cmp -s - expected/kez-tool-usage.out
 }
 kez_usage_of() { kez "$@" && ends_with_usage; }
 kez_shows() { kez "$@" && [ -s got.out ]; }

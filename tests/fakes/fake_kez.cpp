@@ -34,7 +34,7 @@ void reset()
 using fakekez::g_library;
 using fakekez::record;
 
-extern "C" const unsigned char L_GE_K47301T[KEZ_PORT_MAP_SIZE] = QVTEST_BOARD_WIRING;
+extern "C" const unsigned char L_GE_K47301T[KEZ_PORT_MAP_SIZE] = QV_BOARD_SWITCH_PORTS;
 
 int kez_init(const char *ifname)
 {

@@ -3,7 +3,7 @@
 // tools' tests), and the status 0.
 
 #include "capture.hpp"
-#include "fixed_outputs.hpp"
+#include "expected_texts.hpp"
 #include "fuzz_support.hpp"
 
 int tool_main(int argc, char **argv);

@@ -1,6 +1,7 @@
 // The built kez-tool over the stand-in switch library, run as a process in a
 // network namespace that has an eth0 (see with-eth0.sh).
 
+#include "expected_texts.hpp"
 #include "process.hpp"
 #include "sim_state.hpp"
 
@@ -16,15 +17,7 @@ namespace {
 
 using qvtest::RunResult;
 
-const std::string kAtuTable = "MAC                Port  State\n"
-                              "01:80:c2:00:00:00     9  static\n"
-                              "02:51:56:00:00:01     9  static\n"
-                              "02:00:00:0a:00:11    10  dynamic\n"
-                              "02:00:00:0a:00:12    10  dynamic\n"
-                              "02:00:00:06:00:21     6  dynamic\n"
-                              "02:00:00:05:00:31     5  dynamic\n"
-                              "02:00:00:01:00:41     1  dynamic\n"
-                              "02:00:00:00:00:51     0  dynamic\n";
+const std::string &kAtuTable = qvtest::expected::kez_atu;
 
 class KezToolProcess : public testing::Test {
 protected:
@@ -50,7 +43,7 @@ TEST_F(KezToolProcess, TableAndCountersOfFrontPort3)
 {
     EXPECT_EQ(run_at(1000, {}), (RunResult{"", "", 0}));
     EXPECT_EQ(run_at(1010, {"-a", "-m", "3"}),
-              (RunResult{kAtuTable + qvtest::kPort3After10s,
+              (RunResult{kAtuTable + qvtest::expected::kez_port3_after_10s,
                          "", 0}));
 }
 
@@ -78,11 +71,8 @@ TEST_F(KezToolProcess, ClearedCountersStayClearedInLaterRuns)
 
 TEST_F(KezToolProcess, UnknownOptionAndBadPort)
 {
-    const RunResult usage = run_at(1000, {"-x", "-a"});
-    EXPECT_EQ(usage.err, "kez-tool: invalid option -- 'x'\n");
-    EXPECT_EQ(usage.out.substr(0, 27), "  Usage: kez-tool [options]");
-    EXPECT_EQ(usage.out.find("MAC"), std::string::npos);
-    EXPECT_EQ(usage.status, 0);
+    EXPECT_EQ(run_at(1000, {"-x", "-a"}),
+              (RunResult{qvtest::expected::kez_tool_usage, "kez-tool: invalid option -- 'x'\n", 0}));
     EXPECT_EQ(run_at(1000, {"-a", "-c", "abc"}), (RunResult{kAtuTable, "invalid port: abc\n", 255}));
 }
 

@@ -1,6 +1,7 @@
 // kez-tool's command line against a recording fake of the switch library.
 
 #include "capture.hpp"
+#include "expected_texts.hpp"
 #include "fake_kez.hpp"
 #include "kez_tool.hpp"
 
@@ -18,17 +19,7 @@ QVTEST_PRINT_CASES_BY_NAME()
 using qvtest::RunResult;
 using Calls = std::vector<std::string>;
 
-const std::string kUsage =
-    "  Usage: kez-tool [options]\n"
-    "\tOptions:\n"
-    "\t-s         Show the mibs describe \n"
-    "\t-h         Show the kez-tool usage \n"
-    "\t-a         Display the mac address of the device \n"
-    "\t-m <port>  Display the MIB Statistics of the select port \n"
-    "\t-c <port>  Clear the MIB Statistics of the select port \n"
-    "\t-R         Display the speed on real time(1s) \n"
-    "\t-g         Display the all of the registers on the device \n"
-    "\n";
+const std::string &kUsage = qvtest::expected::kez_tool_usage;
 
 // What every run that starts the library calls first.
 Calls started()

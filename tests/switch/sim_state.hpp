@@ -11,20 +11,6 @@
 
 namespace qvtest {
 
-// Front port 3 (switch port 6) of the stand-in switch 10 seconds after it
-// came up, as show_mibs prints it.
-inline const std::string kPort3After10s = "switch port 6 (front port 3)\n"
-                                          "Counter                     Value\n"
-                                          "RxOctets                  8895600\n"
-                                          "RxUnicast                   21000\n"
-                                          "RxMulticast                   120\n"
-                                          "RxBroadcast                    60\n"
-                                          "RxFCSErrors                     0\n"
-                                          "TxOctets                 12714300\n"
-                                          "TxUnicast                   24000\n"
-                                          "TxMulticast                   700\n"
-                                          "TxBroadcast                   230\n";
-
 class PrivateSimState {
 public:
     PrivateSimState()

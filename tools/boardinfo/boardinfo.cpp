@@ -2,6 +2,8 @@
 
 #include "boardinfo.hpp"
 
+#include "board_wiring.hpp"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -20,18 +22,20 @@ struct PortRow {
 };
 static_assert(sizeof(PortRow) == 20, "a row is five 32-bit integers");
 
-constexpr std::array<PortRow, 11> kPorts{{
-    {0, 0, 0, 9, 0},
-    {0, 1, 1, 10, 1},
-    {0, 1, 1, 8, 2},
-    {0, 2, 0, 6, 3},
-    {0, 2, 0, 7, 4},
-    {0, 2, 0, 4, 5},
-    {0, 2, 0, 5, 6},
-    {0, 2, 0, 2, 7},
-    {0, 2, 0, 3, 8},
-    {0, 2, 0, 0, 9},
-    {0, 2, 0, 1, 10},
+using qv::kSwitchPortOf;
+
+constexpr std::array<PortRow, qv::kBoardPorts> kPorts{{
+    {0, 0, 0, kSwitchPortOf[0], 0},
+    {0, 1, 1, kSwitchPortOf[1], 1},
+    {0, 1, 1, kSwitchPortOf[2], 2},
+    {0, 2, 0, kSwitchPortOf[3], 3},
+    {0, 2, 0, kSwitchPortOf[4], 4},
+    {0, 2, 0, kSwitchPortOf[5], 5},
+    {0, 2, 0, kSwitchPortOf[6], 6},
+    {0, 2, 0, kSwitchPortOf[7], 7},
+    {0, 2, 0, kSwitchPortOf[8], 8},
+    {0, 2, 0, kSwitchPortOf[9], 9},
+    {0, 2, 0, kSwitchPortOf[10], 10},
 }};
 static_assert(sizeof(kPorts) == 220, "11 rows of 20 bytes");
 
