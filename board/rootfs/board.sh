@@ -65,19 +65,25 @@ flash_default() {
     if [ "$board" = imx6ul ]; then flash_nand ${nandsim:-}; else flash_nor; fi
 }
 
+# shellcheck source=board/rootfs/modules.sh
+. /usr/share/qv/modules.sh
+
+# load_modules MODULE...: in this order.
+load_modules() {
+    for m in "$@"; do
+        modprobe "$m" || return 1
+    done
+}
+
 eth_start() {
-    if [ "$board" = imx6ul ]; then
-        for m in gpio-mxc libphy fixed_phy fwnode_mdio of_mdio selftests micrel smsc fec; do
-            modprobe $m || return 1
-        done
-    else
-        modprobe e1000 || return 1
-    fi
-    wait_for /sys/class/net/eth0 && ip link set eth0 up
+    # shellcheck disable=SC2086 # one module a word
+    if [ "$board" = imx6ul ]; then load_modules $eth_modules_imx6ul; else load_modules $eth_modules_x86; fi &&
+        wait_for /sys/class/net/eth0 && ip link set eth0 up
 }
 
 board_start() {
-    [ "$board" = x86 ] && modprobe virtio_pci && modprobe virtio_blk
+    # shellcheck disable=SC2086 # one module a word
+    [ "$board" = x86 ] && load_modules $disk_modules_x86
     eth_start
     flash_default
 }

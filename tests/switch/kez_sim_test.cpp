@@ -254,7 +254,8 @@ TEST_P(SimStatePath, IsTheUsersOwn)
     }
     const bool refused = c.planted != Planted::kNothing;
     const std::string refusal = "kez: " + file + " is not this user's own regular file, refused\n";
-    EXPECT_EQ(capture_call(loop_kez), (RunResult{"", refused ? refusal : "", refused ? -1 : 0}));
+    // The switch comes up with its state: kez-tool stops (255) where it is refused.
+    EXPECT_EQ(capture_call([] { return kez_init("lo"); }), (RunResult{"", refused ? refusal : "", refused ? -1 : 0}));
     struct stat st{};
     ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
     EXPECT_EQ(st.st_uid, want.st_uid);
