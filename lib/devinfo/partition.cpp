@@ -314,7 +314,8 @@ int rewrite_image(const qv::UniqueFd &fd, const unsigned char *record, const cha
 int qvf::RecordUpdate::read()
 {
     // An image to be made exists, empty, from here on: it reads as blank.
-    locked_ = open_locked(partition_.path, partition_.images ? O_RDWR | O_CREAT : O_RDONLY, LOCK_EX);
+    // One that is there is only read here, as the device is.
+    locked_ = open_locked(partition_.path, O_RDONLY | (partition_.images ? O_CREAT : 0), LOCK_EX);
     return read_record(locked_, record, partition_.path);
 }
 
