@@ -2,10 +2,10 @@
 # scripts_test.sh SCRIPTS LIBRARY PROGRAM MUSL_PROGRAM
 #
 # Runs scripts/footprint-report and scripts/check-musl on staged trees of
-# the given files, and the helpers with which the scripts keep a user's
-# cache and state (board/lib.sh, board/fetch), and compares their stdout,
-# stderr and exit status with what is expected, case by case
-# (tests/lib/checks.sh). LIBRARY is a versioned
+# the given files, the helpers with which the scripts keep a user's cache
+# and state (board/lib.sh, board/fetch), and scripts/lint on checkouts of
+# its own, and compares their stdout, stderr and exit status with what is
+# expected, case by case (tests/lib/checks.sh). LIBRARY is a versioned
 # shared library with one export, PROGRAM a program, both needing glibc's
 # libc.so.6; MUSL_PROGRAM needs libc.so and loads through musl's loader.
 #
@@ -131,5 +131,31 @@ check "and is quoted only where it needs to be" 0 \
     "ssh -o 'ConnectTimeout 20' root@host '/tmp/qv-device-test.AbC123/qvf-fields raw write'
 " "" lib 'sh_quote "$@"' ssh -o "ConnectTimeout 20" root@host "/tmp/qv-device-test.AbC123/qvf-fields raw write"
 }
+
+# scripts/lint over checkouts of its own: the shell files git knows of, and
+# no others; sh files read as dash, which has local, and bash ones as bash.
+tree=$work/checkout
+mkdir -p "$tree/tools" && git -C "$tree" init -q
+# shellcheck disable=SC2016 # the scripts' own code
+{
+printf '#!/bin/sh\nf() {\n    local a="$1"\n    echo "$a"\n}\nf x\n' >"$tree/tools/run"
+printf '#!/bin/bash\nwords=(a b)\necho "${words[@]}"\n' >"$tree/tools/deploy"
+printf '#!/bin/sh\n[[ -n "$1" ]] && echo "$1"\n' >"$tree/tools/brackets"
+printf 'echo $1\n' | tee "$tree/lib.sh" "$tree/notes.txt" "$tree/ignored.sh" "$tree/new.sh" >/dev/null
+}
+echo ignored.sh >"$tree/.gitignore"
+git -C "$tree" add .gitignore tools lib.sh notes.txt
+check "lint reads the shell files git knows of, sh as dash" 1 "\
+lib.sh:1:6: note: Double quote to prevent globbing and word splitting. [SC2086]
+new.sh:1:6: note: Double quote to prevent globbing and word splitting. [SC2086]
+tools/brackets:2:1: error: In dash, [[ ]] is not supported. [SC3010]
+shellcheck: 4 sh and 1 bash files, findings above
+" "" "$top/scripts/lint" "$tree"
+rm "$tree/tools/brackets" "$tree/lib.sh" "$tree/new.sh"
+check "and finds a checkout without findings clean" 0 "shellcheck: 1 sh and 1 bash files, no findings
+" "" "$top/scripts/lint" "$tree"
+mkdir "$work/plain"
+check "a folder that is no checkout is refused" 2 "" "lint: $work/plain is not a git checkout
+" env GIT_CEILING_DIRECTORIES="$work" "$top/scripts/lint" "$work/plain"
 
 checks_done
