@@ -74,6 +74,10 @@ board_cache() {
     fi
 }
 
+# kernel_version KDIR: the version of the kernel unpacked in KDIR, the one
+# whose modules it holds.
+kernel_version() { find "$1/root/lib/modules" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | head -n 1; }
+
 # board_arch BOARD: what a board is built from.
 board_arch() {
     case $1 in
@@ -93,11 +97,11 @@ board_clients() {
     local tests
     tests=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/system" && pwd)
     mkdir -p "$2"
-    # shellcheck disable=SC2086
+    # shellcheck disable=SC2086 # the compiler and its options, as words
     $board_cc -std=c11 -O2 -Wall -Wextra -Werror -o "$2/as-user" "$tests/as-user.c"
     [ -e "$1/lib/libqvf.so" ] && [ -e "$1/include/qvf.h" ] || return 0
     for client in qvf-fields qvf-race; do
-        # shellcheck disable=SC2086
+        # shellcheck disable=SC2086 # the compiler and its options, as words
         $board_cc -std=c11 -O2 -Wall -Wextra -Werror -I"$1/include" \
             -o "$2/$client" "$tests/$client.c" -L"$1/lib" -lqvf
     done

@@ -1,12 +1,14 @@
+# shellcheck shell=dash disable=SC2034 # the lists are read by the scripts
 # Sourced by the scripts in this folder.
 #
-# qv_need [--arch ARCH]... PACKAGE...: makes sure dpkg takes packages of each
-# ARCH (for PACKAGE:ARCH, and for the boards' downloads) and that the Debian
-# packages are installed. As root it adds and installs what is missing;
+# qv_need [--arch ARCH]... PACKAGES...: makes sure dpkg takes packages of
+# each ARCH (for PACKAGE:ARCH, and for the boards' downloads) and that the
+# Debian packages are installed; each of PACKAGES is one package or a list
+# of them, separated by spaces (the lists below). As root it adds and installs what is missing;
 # otherwise it names all of it, with the one command that installs it, and
 # fails before anything else is done.
 qv_need() {
-    archs= missing=
+    archs='' missing=''
     while [ "${1:-}" = --arch ]; do
         if [ "$(dpkg --print-architecture)" != "$2" ] &&
             ! dpkg --print-foreign-architectures | grep -qx "$2"; then
@@ -14,14 +16,15 @@ qv_need() {
         fi
         shift 2
     done
-    for pkg in "$@"; do
+    packages="$*"
+    for pkg in $packages; do
         case " $missing " in *" $pkg "*) continue ;; esac
         dpkg-query -W -f='${db:Status-Status}\n' "$pkg" 2>/dev/null | grep -qx installed ||
             missing="$missing $pkg"
     done
     [ -z "$archs$missing" ] && return 0
 
-    add_archs=
+    add_archs=''
     for arch in $archs; do
         add_archs="${add_archs}dpkg --add-architecture $arch && "
     done
@@ -42,7 +45,7 @@ qv_need() {
     # The package lists are read again when an architecture was added, and
     # on a new machine, which may have none yet.
     apt-get update -qq || return 1
-    # shellcheck disable=SC2086
+    # shellcheck disable=SC2086 # the missing packages, as words
     DEBIAN_FRONTEND=noninteractive apt-get install -o DPkg::Lock::Timeout=300 \
         -y -qq --no-install-recommends $missing >/dev/null || return 1
 }
@@ -50,9 +53,10 @@ qv_need() {
 # What configures and builds the tool set for this PC.
 QV_BUILD_PACKAGES="cmake ninja-build gcc g++ binutils"
 
-# The PC build's tests: GoogleTest, the link checks' pkg-config, and the
-# network namespace that kez-tool's process tests start in.
-QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux"
+# The PC build's tests: GoogleTest, the link checks' pkg-config, the
+# network namespace that kez-tool's process tests start in, and shellcheck
+# over the shell files that git lists (scripts/lint).
+QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux shellcheck git"
 
 # The cross build for the board (glibc).
 QV_ARMHF_PACKAGES="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf"

@@ -1,4 +1,4 @@
-# shellcheck shell=sh
+# shellcheck shell=dash
 # Sourced on the board: what tells the two boards apart, and how their
 # Ethernet and flash are brought up.
 #

@@ -6,8 +6,9 @@
 # against the device's own flash, PHYs and switch, with nothing loaded,
 # nothing injected and nothing left changed. DIR also holds qvf-fields, the
 # system tests' client of libqvf, built for this device; scripts/device-test
-# copies both here over SSH, and anything else that can put two files on the
-# device and run sh (a labgrid strategy, a serial console) can do the same.
+# copies both here over SSH, with checks.sh (tests/lib/checks.sh), and
+# anything else that can put these three files on the device and run sh (a
+# labgrid strategy, a serial console) can do the same.
 #
 # Read-only by default: the record, the PHY and the switch are only read,
 # and every refused command line is one that would write if it were taken.
@@ -20,9 +21,10 @@
 # that puts it back, and the run fails. --last-phy is what an earlier run
 # found (see the "# phy:" line), to compare with.
 #
-# One line per check ("ok", "not ok" with the differences, "ok ... # SKIP"
-# with the reason), then "N passed, N failed, N skipped". Exit status 0 when
-# none failed, 1 otherwise, 2 when the run refused to start.
+# TAP, which prove and other TAP readers take: one line per check ("ok",
+# "not ok" with the differences, "ok ... # SKIP" with the reason), then the
+# plan "1..N" and "N passed, N failed, N skipped". Exit status 0 when none
+# failed, 1 otherwise, 2 when the run refused to start ("Bail out!").
 
 write=0 pushed=0 last_phy=''
 while [ $# -gt 1 ]; do
@@ -46,52 +48,9 @@ if [ $pushed = 1 ]; then
 fi
 export PATH
 node=/dev/mtd3 record_size=104
-passed=0 failed=0 skipped=0 number=0
-
-result() {
-    number=$((number + 1))
-    echo "$1 $number - $2"
-}
-pass() { passed=$((passed + 1)); result ok "$1"; }
-fail() { failed=$((failed + 1)); result "not ok" "$1"; }
-skip() { skipped=$((skipped + 1)); result ok "$1 # SKIP $2"; }
-
-# check NAME STATUS STDOUT STDERR COMMAND...: runs COMMAND and compares its
-# exit status, standard output and standard error with STATUS, STDOUT and
-# STDERR (printf %b texts).
-check() {
-    name=$1 status=$2
-    printf '%b' "$3" >want.out
-    printf '%b' "$4" >want.err
-    shift 4
-    "$@" </dev/null >got.out 2>got.err
-    got=$?
-    if [ "$got" = "$status" ] && cmp -s want.out got.out && cmp -s want.err got.err; then
-        pass "$name"
-        return 0
-    fi
-    fail "$name"
-    echo "#   command: $*"
-    [ "$got" = "$status" ] || echo "#   exit status $got, expected $status"
-    cmp -s want.out got.out || { echo "#   stdout:"; sed 's/^/#     /' got.out; }
-    cmp -s want.err got.err || { echo "#   stderr:"; sed 's/^/#     /' got.err; }
-    return 1
-}
-
-# verdict NAME COMMAND...: a check decided by a shell condition.
-verdict() {
-    name=$1
-    shift
-    if "$@"; then pass "$name"; else fail "$name"; fi
-}
-
-# have PROGRAM NAME: true when PROGRAM is there to run; otherwise the checks
-# NAME are skipped.
-have() {
-    command -v "$1" >/dev/null 2>&1 && return 0
-    skip "$2" "$1 is not installed"
-    return 1
-}
+# shellcheck source=tests/lib/checks.sh
+. "$dir/checks.sh"
+checks_start "$dir"
 
 # ---------------------------------------------------------------- the record
 
@@ -114,10 +73,14 @@ blank_rule() {
     }'
 }
 
+# record_words: the record's bytes after the blank-field rule, on one line.
+# shellcheck disable=SC2086 # the bytes as words
+record_words() { echo $library_hex; }
+
 # escaped FIRST COUNT: bytes FIRST.. of the record (after the blank-field
 # rule) up to the first zero, as printf %b escapes.
 escaped() {
-    echo $library_hex | awk -v first="$1" -v count="$2" '{
+    record_words | awk -v first="$1" -v count="$2" '{
         for (i = first; i < first + count && $i != "00"; i++)
             printf "\\0%03o", (index("0123456789abcdef", substr($i, 1, 1)) - 1) * 16 + \
                 index("0123456789abcdef", substr($i, 2, 1)) - 1
@@ -129,7 +92,7 @@ escaped() {
 # escapes: show writes a byte outside 0x20-0x7e, or a backslash, as \xNN;
 # JSON writes \", \\ and \u00NN.
 info_text() {
-    echo $library_hex | awk -v first="$1" -v count="$2" -v mode="$3" '
+    record_words | awk -v first="$1" -v count="$2" -v mode="$3" '
         function out(text,   k) {
             for (k = 1; k <= length(text); k++) printf "\\0%03o", index(chars, substr(text, k, 1)) + 31
         }
@@ -147,7 +110,7 @@ info_text() {
 
 # info_verify: what qv_info verify prints about the record.
 info_verify() {
-    echo $library_hex | awk '{
+    record_words | awk '{
         if ($1 $2 $3 $4 $5 $6 == "000000000000") print "mac: not set"
         else if (index("13579bdf", substr($1, 2, 1))) print "mac: multicast address"
         split("uid hdv prdt", name, " ")
@@ -164,7 +127,7 @@ info_verify() {
 }
 
 # byte N: byte N (from 1) of the record after the blank-field rule.
-byte() { echo $library_hex | cut -d' ' -f"$1"; }
+byte() { record_words | cut -d' ' -f"$1"; }
 
 client_runs() {
     [ -x ./qvf-fields ] || return 1
@@ -196,10 +159,10 @@ keep_record() {
         return 1
     fi
     [ $write = 0 ] || may_store || return 1
-    read_record record.saved && read_record record.again && cmp -s record.saved record.again || {
+    if ! read_record record.saved || ! read_record record.again || ! cmp -s record.saved record.again; then
         echo "# the record on $node cannot be read, or reads differently twice"
         return 1
-    }
+    fi
     # Every store erases the whole partition: it must hold the record only.
     rest=$(tail -c +$((record_size + 1)) $node | tr -d '\377' | wc -c)
     if [ $write = 1 ] && [ "$rest" != 0 ]; then
@@ -222,10 +185,10 @@ test_record() {
     drwx------*) pass "$name" ;;
     *) fail "$name"; echo "#   $folder" ;;
     esac
-    # shellcheck disable=SC2046
+    # shellcheck disable=SC2046 # the bytes as words
     library_hex=$(blank_rule $(hex record.saved))
-    # shellcheck disable=SC2046,SC2183
-    mac=$(printf '%s:%s:%s:%s:%s:%s' $(echo $library_hex | cut -d' ' -f1-6))
+    # shellcheck disable=SC2046,SC2183 # six bytes, six words
+    mac=$(printf '%s:%s:%s:%s:%s:%s' $(record_words | cut -d' ' -f1-6))
     if have qv_setmac "qv_setmac shows the stored address"; then
         check "qv_setmac shows the stored address" 0 "mac = [$mac]\n" '' qv_setmac
         # Rejected texts: the byte lines printed before the fault, then the verdict.
@@ -341,7 +304,7 @@ test_phy() {
     # Numbers that do not parse end the run before the driver is asked:
     # the writes among them write nothing.
     for args in "1 12a" "0x 2" "1 4294967296" "1 2 -1" "1 4 0x1g" "1 0x100000000 0"; do
-        # shellcheck disable=SC2086
+        # shellcheck disable=SC2086 # the arguments' words
         check "mdiorw rejects the number in: $args" 255 '' 'parse argv error !\n' mdiorw $args
     done
     if ! find_phy; then
@@ -356,13 +319,13 @@ test_phy() {
         ;;
     esac
     a=$(printf '%x' $phy_addr)
-    echo "# phy: $phy_addr:$(printf '%04x%04x' 0x$id1 0x$id2)"
+    echo "# phy: $phy_addr:$(printf '%04x%04x' "0x$id1" "0x$id2")"
     check "the PHY's first identifier register, again in hex" 0 \
-        "dev_addr $a, reg_addr 2\nread data: $id1\n" '' mdiorw 0x$a 0X2
+        "dev_addr $a, reg_addr 2\nread data: $id1\n" '' mdiorw "0x$a" 0X2
     # The MII request carries 16-bit addresses.
     check "a PHY address beyond 16 bits reaches the same PHY" 0 \
         "dev_addr $a, reg_addr 3\nread data: $id2\n" '' mdiorw $((65536 + phy_addr)) 3
-    id=$(printf '%04x%04x' 0x$id1 0x$id2)
+    id=$(printf '%04x%04x' "0x$id1" "0x$id2")
     case $id_source in
     driver) verdict "the identifier is the one eth0's driver reports ($driver_id)" [ "$id" = "$driver_id" ] ;;
     "device tree")
@@ -400,12 +363,7 @@ test_phy_write() {
 
 # --------------------------------------------------------- the fixed output
 
-# expected NAME: the fixed text tests/expected/NAME, which these checks
-# share with the unit tests, as printf %b takes it (every byte escaped, so
-# the text's own backslashes and its last line end are kept).
-expected() {
-    od -An -v -to1 "$dir/expected/$1" | tr -s ' \n' '  ' | sed 's/ *$//; s/ \([0-7]*\)/\\0\1/g'
-}
+checks_expected=$dir/expected
 banner=$(expected hello.out)
 full='No space left on device'
 board_text=$(expected boardinfo.out)
@@ -415,7 +373,7 @@ board_text=$(expected boardinfo.out)
 # program that must fail when its output cannot be written is one more line
 # here, its command e.g. sh -c 'hello >/dev/full'.
 test_fixed() {
-    # shellcheck disable=SC2034 # out and err are read by the eval
+    # shellcheck disable=SC2034,SC2086 # the eval reads out and err; the command is split into words
     while IFS='|' read -r name status out err command; do
         set -- $command
         program=$1
@@ -522,15 +480,14 @@ finish() {
         restore_record || fail "the record on $node is as it was"
     fi
     rm -f pid
-    echo "$passed passed, $failed failed, $skipped skipped"
-    [ $failed = 0 ] && exit 0
+    checks_done && exit 0
     exit 1
 }
 
 echo $$ >pid
 if ! keep_record; then
     if [ $write = 1 ]; then
-        echo "refusing to write: the record could not be kept, or could not be put back"
+        echo "Bail out! refusing to write: the record could not be kept, or could not be put back"
         rm -f pid record.saved
         exit 2
     fi

@@ -11,7 +11,7 @@ for f in sbin/qv_setmac sbin/qv_info lib/libqvf.so lib/libqvf.so.1 include/qvf.h
     [ -e "$stage/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 [ "$(readlink "$stage/lib/libqvf.so")" = libqvf.so.1 ] || { echo "libqvf.so does not link to its SONAME" >&2; exit 1; }
-flags=$(PKG_CONFIG_PATH="$stage/lib/pkgconfig" PKG_CONFIG_SYSROOT_DIR= pkg-config --define-prefix --cflags --libs qvf)
-# shellcheck disable=SC2086
+flags=$(PKG_CONFIG_PATH="$stage/lib/pkgconfig" PKG_CONFIG_SYSROOT_DIR='' pkg-config --define-prefix --cflags --libs qvf)
+# shellcheck disable=SC2086 # pkg-config's options, as words
 "$cc" -std=c99 -Wall -Wextra -pedantic -Werror -o "$stage/c_api" "$source" $flags
 echo "installed tree builds a C program: ok"

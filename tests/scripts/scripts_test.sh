@@ -2,17 +2,22 @@
 # scripts_test.sh SCRIPTS LIBRARY PROGRAM MUSL_PROGRAM
 #
 # Runs scripts/footprint-report and scripts/check-musl on staged trees of
-# the given files, and the helpers with which the scripts keep a user's
-# cache and state (board/lib.sh, board/fetch), and compares their stdout,
-# stderr and exit status with what is expected, case by case. LIBRARY is a
-# versioned shared library with one export, PROGRAM a program, both needing
-# glibc's libc.so.6; MUSL_PROGRAM needs libc.so and loads through musl's
-# loader.
+# the given files, the helpers with which the scripts keep a user's cache
+# and state (board/lib.sh, board/fetch), and scripts/lint on checkouts of
+# its own, and compares their stdout, stderr and exit status with what is
+# expected, case by case (tests/lib/checks.sh). LIBRARY is a versioned
+# shared library with one export, PROGRAM a program, both needing glibc's
+# libc.so.6; MUSL_PROGRAM needs libc.so and loads through musl's loader.
+#
+# shellcheck disable=SC2317 # the helpers here run as check's commands
 set -u
 scripts=$1 library=$2 program=$3 musl_program=$4
+top=$(cd "$scripts/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failed=0
+# shellcheck source=tests/lib/checks.sh
+. "$top/tests/lib/checks.sh"
+checks_start "$work"
 
 # stage DIR FILE:PATH...: a tree with each FILE copied to DIR/PATH.
 stage() {
@@ -25,33 +30,14 @@ stage() {
     done
 }
 
-# check NAME STATUS OUT ERR COMMAND...: runs COMMAND, compares.
-check() {
-    name=$1 want_status=$2 want_out=$3 want_err=$4
-    shift 4
-    "$@" >"$work/out" 2>"$work/err"
-    status=$?
-    printf '%s' "$want_out" >"$work/want_out"
-    printf '%s' "$want_err" >"$work/want_err"
-    if [ "$status" -ne "$want_status" ] ||
-        ! cmp -s "$work/out" "$work/want_out" || ! cmp -s "$work/err" "$work/want_err"; then
-        echo "FAIL $name: status $status (wanted $want_status)"
-        diff -u "$work/want_out" "$work/out"
-        diff -u "$work/want_err" "$work/err"
-        failed=1
-    else
-        echo "ok   $name"
-    fi
-}
-
 lib_bytes=$(wc -c <"$library")
 tool_bytes=$(wc -c <"$program")
 lib_name=$(basename "$library")
 lib_xz=$(xz -9e -c "$library" | wc -c)
 tool_xz=$(xz -9e -c "$program" | wc -c)
-row='%-28s %7s %7s  %-7s %7s %7s  %s\n'
-header=$(printf "$row" file bytes budget verdict xz exports NEEDED)
-floor_row=$(printf "$row" "(floor: one-line C program)" "$tool_bytes" - - "$tool_xz" 0 libc.so.6)
+row() { printf '%-28s %7s %7s  %-7s %7s %7s  %s\n' "$@"; }
+header=$(row file bytes budget verdict xz exports NEEDED)
+floor_row=$(row "(floor: one-line C program)" "$tool_bytes" - - "$tool_xz" 0 libc.so.6)
 
 # A shipped tree: the library with its SONAME links, a header, a program.
 stage shipped "$library:lib/$lib_name" "$program:sbin/tool" "$0:include/fixture.h"
@@ -59,23 +45,23 @@ ln -s "$lib_name" "$work/shipped/lib/libfixture.so"
 report() { QV_FOOTPRINT_BUDGETS=$1 sh "$scripts/footprint-report" "$work/shipped" "$program"; }
 
 check "every file at its budget; a budgeted file not built is named" 0 "$header
-$(printf "$row" "lib/$lib_name" "$lib_bytes" "$lib_bytes" ok "$lib_xz" 1 libc.so.6)
-$(printf "$row" sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
+$(row "lib/$lib_name" "$lib_bytes" "$lib_bytes" ok "$lib_xz" 1 libc.so.6)
+$(row sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
 $floor_row
 note: absent is not built yet; its budget (100) is not checked
 every built file is within its budget
 " "" report "libfixture.so=$lib_bytes tool=$tool_bytes absent=100"
 
 check "one byte over a budget fails" 1 "$header
-$(printf "$row" "lib/$lib_name" "$lib_bytes" $((lib_bytes - 1)) OVER "$lib_xz" 1 libc.so.6)
-$(printf "$row" sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
+$(row "lib/$lib_name" "$lib_bytes" $((lib_bytes - 1)) OVER "$lib_xz" 1 libc.so.6)
+$(row sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
 $floor_row
 " "over budget: libfixture.so
 " report "libfixture.so=$((lib_bytes - 1)) tool=$tool_bytes"
 
 check "files without a budget are only reported" 0 "$header
-$(printf "$row" "lib/$lib_name" "$lib_bytes" - - "$lib_xz" 1 libc.so.6)
-$(printf "$row" sbin/tool "$tool_bytes" - - "$tool_xz" 0 libc.so.6)
+$(row "lib/$lib_name" "$lib_bytes" - - "$lib_xz" 1 libc.so.6)
+$(row sbin/tool "$tool_bytes" - - "$tool_xz" 0 libc.so.6)
 $floor_row
 every built file is within its budget
 " "" report ""
@@ -95,11 +81,8 @@ check "a tree without ELF files is refused" 1 "" "no ELF file under $work/empty
 
 # What the scripts keep for a user: in the user's own folders, made
 # private, and read back only in the exact form they wrote it.
-top=$(cd "$scripts/.." && pwd)
 home=$(getent passwd "$(id -u)" | cut -d: -f6)
-# shellcheck disable=SC2317 # both run through check
 lib() { code=$1; shift; bash -c ". \"\$0\" && $code" "$top/board/lib.sh" "$@"; }
-# shellcheck disable=SC2317
 nohome() { (unset HOME XDG_CACHE_HOME XDG_STATE_HOME QV_BOARD_CACHE && "$@"); }
 mkdir -m 755 "$work/read" && mkdir -m 777 "$work/open" && ln -s "$work/read" "$work/link"
 printf '1:01410c20\n' >"$work/phy"
@@ -149,4 +132,30 @@ check "and is quoted only where it needs to be" 0 \
 " "" lib 'sh_quote "$@"' ssh -o "ConnectTimeout 20" root@host "/tmp/qv-device-test.AbC123/qvf-fields raw write"
 }
 
-exit $failed
+# scripts/lint over checkouts of its own: the shell files git knows of, and
+# no others; sh files read as dash, which has local, and bash ones as bash.
+tree=$work/checkout
+mkdir -p "$tree/tools" && git -C "$tree" init -q
+# shellcheck disable=SC2016 # the scripts' own code
+{
+printf '#!/bin/sh\nf() {\n    local a="$1"\n    echo "$a"\n}\nf x\n' >"$tree/tools/run"
+printf '#!/bin/bash\nwords=(a b)\necho "${words[@]}"\n' >"$tree/tools/deploy"
+printf '#!/bin/sh\n[[ -n "$1" ]] && echo "$1"\n' >"$tree/tools/brackets"
+printf 'echo $1\n' | tee "$tree/lib.sh" "$tree/notes.txt" "$tree/ignored.sh" "$tree/new.sh" >/dev/null
+}
+echo ignored.sh >"$tree/.gitignore"
+git -C "$tree" add .gitignore tools lib.sh notes.txt
+check "lint reads the shell files git knows of, sh as dash" 1 "\
+lib.sh:1:6: note: Double quote to prevent globbing and word splitting. [SC2086]
+new.sh:1:6: note: Double quote to prevent globbing and word splitting. [SC2086]
+tools/brackets:2:1: error: In dash, [[ ]] is not supported. [SC3010]
+shellcheck: 4 sh and 1 bash files, findings above
+" "" "$top/scripts/lint" "$tree"
+rm "$tree/tools/brackets" "$tree/lib.sh" "$tree/new.sh"
+check "and finds a checkout without findings clean" 0 "shellcheck: 1 sh and 1 bash files, no findings
+" "" "$top/scripts/lint" "$tree"
+mkdir "$work/plain"
+check "a folder that is no checkout is refused" 2 "" "lint: $work/plain is not a git checkout
+" env GIT_CEILING_DIRECTORIES="$work" "$top/scripts/lint" "$work/plain"
+
+checks_done

@@ -6,6 +6,7 @@ if ! unshare -rn true 2>/dev/null; then
     echo "skipped: cannot make a private network namespace (unshare -rn)" >&2
     exit 77
 fi
+# shellcheck disable=SC2016 # the inner sh expands them
 exec unshare -rn sh -c '
     for kind in dummy bridge "veth peer name eth0-peer"; do
         ip link add eth0 type $kind 2>/dev/null && exec "$@"

@@ -10,16 +10,21 @@
 # board whose disk qemu makes fail, slow-disk one whose disk qemu reads
 # slowly (see board/system-test).
 #
-# One line per case ("ok", "not ok" with the differences, or "ok ... # SKIP"
-# for a program this build does not have), then the count on a line of its
-# own. Exit status: the number of failed cases (at most 125).
+# TAP (tests/lib/checks.sh): one line per case ("ok", "not ok" with the
+# differences, or "ok ... # SKIP" for a program this build does not have),
+# then the plan and the count. Exit status: the number of failed cases (at
+# most 125).
+#
+# shellcheck disable=SC2317 # many helpers here run only as check's commands
 
+# shellcheck source=board/rootfs/board.sh
 . /usr/share/qv/board.sh
+# shellcheck source=tests/lib/checks.sh
+. /usr/share/qv/checks.sh
 phase=${1:-1}
 PATH=$PATH:/usr/libexec/qv
-
-passed=0 failed=0 skipped=0 number=0
-want_out=/tmp/want.out want_err=/tmp/want.err got_out=/tmp/got.out got_err=/tmp/got.err
+checks_start "$(mktemp -d)" "$board"
+checks_expected=/usr/share/qv/expected
 
 # What differs between the boards: the PHY's identifier (registers 2 and 3)
 # and its advertisement register after reset.
@@ -31,51 +36,6 @@ fi
 
 # The address phase 1 leaves in the flash for phase 2 to find.
 kept_mac=0a:0b:0c:0d:0e:0f
-
-result() {
-    number=$((number + 1))
-    echo "$1 $number - $2"
-}
-
-# have PROGRAM NAME: true when this build installed PROGRAM; otherwise the
-# case NAME is counted as skipped.
-have() {
-    command -v "$1" >/dev/null 2>&1 && return 0
-    skipped=$((skipped + 1))
-    result ok "$2 # SKIP $1 is not in this build"
-    return 1
-}
-
-# check NAME STATUS STDOUT STDERR COMMAND...: runs COMMAND and compares its
-# exit status, standard output and standard error with STATUS, STDOUT and
-# STDERR (printf %b texts: \n is a newline).
-check() {
-    local name=$1 status=$2 got
-    printf '%b' "$3" >$want_out
-    printf '%b' "$4" >$want_err
-    shift 4
-    "$@" </dev/null >$got_out 2>$got_err
-    got=$?
-    if [ "$got" = "$status" ] && cmp -s $want_out $got_out && cmp -s $want_err $got_err; then
-        passed=$((passed + 1))
-        result ok "$name"
-        return 0
-    fi
-    failed=$((failed + 1))
-    result "not ok" "$name"
-    echo "#   command: $*"
-    [ "$got" = "$status" ] || echo "#   exit status $got, expected $status"
-    cmp -s $want_out $got_out || diff -u $want_out $got_out | sed 's/^/#   stdout /'
-    cmp -s $want_err $got_err || diff -u $want_err $got_err | sed 's/^/#   stderr /'
-    return 1
-}
-
-# expected NAME: the fixed text tests/expected/NAME, which these checks
-# share with the unit tests, as printf %b takes it (every byte escaped, so
-# the text's own backslashes and its last line end are kept).
-expected() {
-    od -An -v -to1 "/usr/share/qv/expected/$1" | tr -s ' \n' '  ' | sed 's/ *$//; s/ \([0-7]*\)/\\0\1/g'
-}
 
 # The lines qv_setmac prints while it parses 00:11:22:33:44:55.
 mac_lines='mac [0] = [00]\nmac [1] = [11]\nmac [2] = [22]\nmac [3] = [33]\nmac [4] = [44]\nmac [5] = [55]\n'
@@ -190,7 +150,10 @@ fault_records() {
 # the unique id.
 flash_16() { od -An -v -tx1 -N 16 "$node"; }
 node=/dev/mtd3
-raw_write() { $as qvf-fields raw write <"$1"; }
+raw_write() { run_as qvf-fields raw write <"$1"; }
+# run_as COMMAND...: COMMAND as the user the faults of access are tried
+# with: as_uid, or root when that is empty.
+run_as() { if [ -n "$as_uid" ]; then as-user "$as_uid" "$@"; else "$@"; fi; }
 # page_write FILE: FILE as the first NAND page of the partition, written
 # past the library (which erases first).
 page_write() {
@@ -214,19 +177,19 @@ store_lines='mac [0] = [02]\nmac [1] = [00]\nmac [2] = [00]\nmac [3] = [00]\nmac
 fault_reads() {
     local f=$1 err=$2
     if [ -n "$err" ]; then
-        check "$f: qv_setmac shows" 255 'qv_raw_read fail\n' "$err" $as qv_setmac
-        check "$f: raw read" 1 '' "$err" $as qvf-fields raw read
+        check "$f: qv_setmac shows" 255 'qv_raw_read fail\n' "$err" run_as qv_setmac
+        check "$f: raw read" 1 '' "$err" run_as qvf-fields raw read
         for field in mac uid hdv prdt; do
-            check "$f: get $field" 1 'qv_raw_read fail\n' "$err" $as qvf-fields get $field
+            check "$f: get $field" 1 'qv_raw_read fail\n' "$err" run_as qvf-fields get "$field"
         done
         return 0
     fi
-    check "$f: qv_setmac shows" 0 'mac = [02:11:22:33:44:55]\n' '' $as qv_setmac
-    check "$f: raw read" 0 "$(od -An -v -tx1 /tmp/r0)\n" '' $as qvf-fields raw read
-    check "$f: get mac" 0 'mac = 02:11:22:33:44:55:00:00:\n' '' $as qvf-fields get mac
-    check "$f: get uid" 0 'uid-0\n' '' $as qvf-fields get uid
-    check "$f: get hdv" 0 'hdv-0\n' '' $as qvf-fields get hdv
-    check "$f: get prdt" 0 'prdt-0\n' '' $as qvf-fields get prdt
+    check "$f: qv_setmac shows" 0 'mac = [02:11:22:33:44:55]\n' '' run_as qv_setmac
+    check "$f: raw read" 0 "$(od -An -v -tx1 /tmp/r0)\n" '' run_as qvf-fields raw read
+    check "$f: get mac" 0 'mac = 02:11:22:33:44:55:00:00:\n' '' run_as qvf-fields get mac
+    check "$f: get uid" 0 'uid-0\n' '' run_as qvf-fields get uid
+    check "$f: get hdv" 0 'hdv-0\n' '' run_as qvf-fields get hdv
+    check "$f: get prdt" 0 'prdt-0\n' '' run_as qvf-fields get prdt
 }
 
 # fault_writes FAULT HOW ERROR ERASED FLASH: the six writes. HOW is where
@@ -255,14 +218,14 @@ fault_writes() {
     [ "$status" = 1 ] && store_status=255
     [ "$how" = read ] && raw_out=''
     write_op "qv_setmac stores" $store_status "$store_lines$erased$(fail_text 'write mac fail')" \
-        $as qv_setmac 02:00:00:00:00:07
+        run_as qv_setmac 02:00:00:00:00:07
     write_op "raw write" $status "$raw_out" raw_write /tmp/r1
-    write_op "set mac" $status "$erased$(fail_text 'write mac fail')" $as qvf-fields set mac 02:00:00:00:00:09
-    write_op "set uid" $status "$erased$(fail_text 'write uid fail')" $as qvf-fields set uid uid-9
+    write_op "set mac" $status "$erased$(fail_text 'write mac fail')" run_as qvf-fields set mac 02:00:00:00:00:09
+    write_op "set uid" $status "$erased$(fail_text 'write uid fail')" run_as qvf-fields set uid uid-9
     write_op "set hdv" $status "$erased$(fail_text 'write hardware version fail')" \
-        $as qvf-fields set hdv hdv-9
+        run_as qvf-fields set hdv hdv-9
     write_op "set prdt" $status "$erased$(fail_text 'write product type fail')" \
-        $as qvf-fields set prdt prdt-9
+        run_as qvf-fields set prdt prdt-9
 }
 
 verify='/dev/mtd3: verify failed: the flash does not hold the record written\n'
@@ -273,10 +236,10 @@ ecc='/dev/mtd3: uncorrectable ECC error\n'
 # of the record with ERROR on standard error.
 fault_setters() {
     local f=$1 err=$3
-    check "$f: set mac" 1 'qv_raw_read fail\n' "$err" $as qvf-fields set mac 02:00:00:00:00:09
-    check "$f: set uid" 1 'qv_raw_read fail\n' "$err" $as qvf-fields set uid uid-9
-    check "$f: set hdv" 1 'qv_raw_read fail\n' "$err" $as qvf-fields set hdv hdv-9
-    check "$f: set prdt" 1 'qv_raw_read fail\n' "$err" $as qvf-fields set prdt prdt-9
+    check "$f: set mac" 1 'qv_raw_read fail\n' "$err" run_as qvf-fields set mac 02:00:00:00:00:09
+    check "$f: set uid" 1 'qv_raw_read fail\n' "$err" run_as qvf-fields set uid uid-9
+    check "$f: set hdv" 1 'qv_raw_read fail\n' "$err" run_as qvf-fields set hdv hdv-9
+    check "$f: set prdt" 1 'qv_raw_read fail\n' "$err" run_as qvf-fields set prdt prdt-9
 }
 
 # kept LINE: the same flash line six times.
@@ -284,7 +247,7 @@ kept() { for _ in 1 2 3 4 5 6; do echo "$1"; done; }
 
 # fault_start FAULT [ERASED]: stores the starting record, as root.
 fault_start() {
-    as='' check "$1: the starting record is stored" 0 "${2:-}" '' raw_write /tmp/r0
+    as_uid='' check "$1: the starting record is stored" 0 "${2:-}" '' raw_write /tmp/r0
 }
 
 # Faults of access, on both boards: the device missing (its node gone, as
@@ -293,7 +256,7 @@ fault_start() {
 test_access_faults() {
     have qvf-fields "faults of access" || return 0
     local denied='/dev/mtd3: Permission denied\n'
-    as=''
+    as_uid=''
     fault_start "no fault"
     mv /dev/mtd3 /dev/mtd3.away
     node=/dev/mtd3.away
@@ -301,14 +264,14 @@ test_access_faults() {
     fault_writes "missing device" read '/dev/mtd3: No such file or directory\n' '' "$(kept "$flash_r0")"
     mv /dev/mtd3.away /dev/mtd3
     node=/dev/mtd3
-    as='as-user 1000'
+    as_uid=1000
     fault_reads "no permission" "$denied"
     fault_writes "no permission" read "$denied" '' "$(kept "$flash_r0")"
     chmod 444 /dev/mtd3
     fault_reads "read-only device node" ''
     fault_writes "read-only device node" write "$denied" '' "$(kept "$flash_r0")"
     chmod 600 /dev/mtd3
-    as=''
+    as_uid=''
     check "after the faults of access, the record is the one stored" 0 \
         'mac = [02:11:22:33:44:55]\n' '' qv_setmac
 }
@@ -317,9 +280,9 @@ test_access_faults() {
 # partition is chip blocks 12 to 15, its first page chip page 768.
 test_nand_faults() {
     have qvf-fields "NAND faults" || return 0
-    local skip0='\nSkipping bad block at 0x00000000' skip1='\nSkipping bad block at 0x00020000'
+    local skip1='\nSkipping bad block at 0x00020000'
     local f
-    as=''
+    as_uid=''
     f="bad block"
     flash_nand badblocks=13 || return 1
     fault_start "$f" "$skip1"
@@ -336,6 +299,7 @@ test_nand_faults() {
     check "$f: the starting record, programmed into its page" 0 '' '' page_write /tmp/r0
     fault_reads "$f" ''
     fault_writes "$f" write "$bad_record_block" '' "$(kept "$flash_r0")"
+    # shellcheck disable=SC2086 # the assignments' words
     have qv_info "$f: qv_info sets" &&
         check "$f: qv_info sets" 255 '' "${bad_record_block}qv_info: the record on /dev/mtd3 was not stored\n" \
             qv_info set $info_fields
@@ -454,7 +418,7 @@ test_mdio() {
     check "mdiorw without arguments shows its usage" 255 "$usage" 'invalid argument !\n' mdiorw
     # Numbers that do not parse end the run before the driver is asked.
     for args in "1 12a" "0x 2" "1 4294967296" "1 0x100000000" "1 2 -1" "1 2 0x1g"; do
-        # shellcheck disable=SC2086
+        # shellcheck disable=SC2086 # the arguments' words
         check "mdiorw rejects the number in: $args" 255 '' 'parse argv error !\n' mdiorw $args
     done
     check "the PHY's first identifier register" 0 "dev_addr 1, reg_addr 2\nread data: $phy_id1\n" '' \
@@ -484,7 +448,7 @@ test_mdio() {
         ip link set eth0 up
     fi
 
-    phy_down || { result "not ok" "could not make an eth0 without a PHY"; failed=$((failed + 1)); return 1; }
+    phy_down || { fail "could not make an eth0 without a PHY"; return 1; }
     check "an eth0 without a PHY: read" 255 '' \
         'SIOCGMIIPHY on eth0 failed: Operation not supported\nsmi init fail\n' mdiorw 1 2
     check "an eth0 without a PHY: write" 255 '' \
@@ -497,35 +461,22 @@ test_mdio() {
 # prints, and its exit statuses, are checked here.
 # ends_with_usage FILE: FILE ends with the usage text.
 ends_with_usage() {
-    local usage=/usr/share/qv/expected/kez-tool-usage.out
-    tail -c "$(wc -c <$usage)" "$1" | cmp -s - $usage
+    local usage="$checks_expected/kez-tool-usage.out"
+    tail -c "$(wc -c <"$usage")" "$1" | cmp -s - "$usage"
 }
 
 # kez CASE STATUS STDERR ARGS...: runs kez-tool; its output goes to
 # /tmp/kez.CASE.
 kez() {
-    local name=$1 status=$2 err=$3 got
+    local name="$1" status="$2" err="$3" got
     shift 3
-    printf '%b' "$err" >$want_err
-    kez-tool "$@" >/tmp/kez.$name 2>$got_err
+    printf '%b' "$err" >"$checks_dir/kez.want"
+    kez-tool "$@" >"/tmp/kez.$name" 2>"$checks_dir/kez.err"
     got=$?
-    [ "$got" = "$status" ] && cmp -s $want_err $got_err && return 0
+    [ "$got" = "$status" ] && cmp -s "$checks_dir/kez.want" "$checks_dir/kez.err" && return 0
     echo "#   kez-tool $*: exit status $got, stderr:"
-    sed 's/^/#   /' $got_err
+    sed 's/^/#   /' "$checks_dir/kez.err"
     return 1
-}
-
-# verdict NAME CONDITION...: a case decided by a shell condition.
-verdict() {
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        result ok "$name"
-    else
-        failed=$((failed + 1))
-        result "not ok" "$name"
-    fi
 }
 
 # The stand-in switch on a private state and a fixed clock: the same
@@ -570,11 +521,11 @@ switch_rates() {
     kez-tool -R -g >/tmp/kez.rates 2>&1 &
     pid=$!
     sleep 2
-    kill -0 $pid 2>/dev/null && alive=1
-    kill $pid 2>/dev/null
-    wait $pid 2>/dev/null
+    kill -0 "$pid" 2>/dev/null && alive=1
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
     clear=$(printf '\033[2J')
-    [ $alive = 1 ] && grep -qF "$clear" /tmp/kez.rates
+    [ "$alive" = 1 ] && grep -qF "$clear" /tmp/kez.rates
 }
 
 test_switch() {
@@ -622,7 +573,7 @@ stopped_store() {
 test_stopped_stores() {
     have qvf-fields "stores stopped by a signal" || return 0
     local f="slow flash"
-    as=''
+    as_uid=''
     fault_start "$f"
     stopped_store "$f: qv_setmac stores" qv_setmac 02:00:00:00:00:07
     check "$f: qv_setmac's address was stored all the same" 0 'mac = [02:00:00:00:00:07]\n' '' qv_setmac
@@ -630,6 +581,7 @@ test_stopped_stores() {
     check "$f: the unique id was stored all the same" 0 'uid-9\n' '' qvf-fields get uid
     check "$f: and the record keeps the address" 0 'mac = [02:00:00:00:00:07]\n' '' qv_setmac
     have qv_info "$f: qv_info sets four fields" || return 0
+    # shellcheck disable=SC2086 # the assignments' words
     stopped_store "$f: qv_info sets four fields" qv_info set $info_fields
     check "$f: the four fields were stored all the same" 0 "$info_shown" '' qv_info
 }
@@ -642,6 +594,7 @@ closed_pipe() {
     rm -f /tmp/nobody && mkfifo /tmp/nobody || return 99
     (
         trap '' PIPE
+        # shellcheck disable=SC2094 # both ends of the fifo, on purpose
         exec 4<>/tmp/nobody 3>/tmp/nobody 4<&-
         "$@" >&3 3>&-
     )
@@ -753,12 +706,17 @@ test_disk_lost_writes() {
     check "$f: the next read, without the cache" 255 'qv_raw_read fail\n' "read: $eio" qv_setmac
 }
 
+# end_phase: the plan and the count; the failures are the exit status.
+end_phase() {
+    checks_done
+    exit $((failed < 125 ? failed : 125))
+}
+
 case $phase in
 slow-disk)
     fault_records
     test_stopped_stores
-    echo "$board: $passed passed, $failed failed, $skipped skipped"
-    exit $failed
+    end_phase
     ;;
 disk-bad-record | disk-bad-block | disk-lost-writes)
     fault_records
@@ -769,8 +727,7 @@ disk-bad-record | disk-bad-block | disk-lost-writes)
         *) test_disk_lost_writes ;;
         esac
     fi
-    echo "$board: $passed passed, $failed failed, $skipped skipped"
-    exit $failed
+    end_phase
     ;;
 esac
 
@@ -809,6 +766,4 @@ else
     fi
 fi
 
-echo "$board: $passed passed, $failed failed, $skipped skipped"
-[ $failed -gt 125 ] && failed=125
-exit $failed
+end_phase

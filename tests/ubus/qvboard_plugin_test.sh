@@ -1,10 +1,14 @@
 #!/bin/sh
 # qvboard_plugin_test.sh PLUGIN: runs the rpcd plugin as rpcd does ("list";
 # "call identity" with {} on stdin) over a stand-in qv_info whose record is
-# provisioned, blank or unreadable, and compares stdout, status and stderr.
+# provisioned, blank or unreadable, and compares stdout, status and stderr
+# (tests/lib/checks.sh).
 set -u
-plugin=$1 work=$(mktemp -d) failed=0
+plugin=$1 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# shellcheck source=tests/lib/checks.sh
+. "$(dirname "$0")/../lib/checks.sh"
+checks_start "$work"
 mkdir "$work/bin"
 cat >"$work/bin/qv_info" <<'STUB'
 #!/bin/sh
@@ -17,26 +21,20 @@ esac
 STUB
 chmod +x "$work/bin/qv_info"
 
-# check NAME RECORD EXPECTED ARGS...: EXPECTED is stdout, "status N", stderr.
-check() {
-    name=$1 want=$3
-    { echo '{}' | QV_RECORD=$2 PATH="$work/bin:$PATH" "$plugin" "$4" ${5+"$5"} 2>"$work/err"
-      echo "status $?"; cat "$work/err"; } >"$work/got"
-    printf '%s' "$want" >"$work/want"
-    if diff -u "$work/want" "$work/got" >"$work/diff"; then echo "ok   $name"; else
-        echo "FAIL $name"; cat "$work/diff"; failed=1; fi
+# rpcd RECORD ARGS...: the plugin as rpcd runs it, with {} on its standard
+# input, over the stand-in whose record is RECORD.
+rpcd() {
+    record=$1
+    shift
+    echo '{}' | QV_RECORD=$record PATH="$work/bin:$PATH" "$plugin" "$@"
 }
 
-check "list names the one method" provisioned '{"identity":{}}
-status 0
-' list
-check "a provisioned record" provisioned '{"mac":"02:11:22:33:44:55","uid":"SN0001","hdv":"rev-B","prdt":"QV-SW10","provisioned":true}
-status 0
-' call identity
-check "a blank record" blank '{"mac":"02:11:22:33:44:55","uid":"","hdv":"","prdt":"","provisioned":false}
-status 0
-' call identity
-check "an unreadable record: no reply at all" unreadable 'status 255
-qv_info: /dev/mtd3: Input/output error
-' call identity
-exit "$failed"
+check "list names the one method" 0 '{"identity":{}}\n' '' rpcd provisioned list
+check "a provisioned record" 0 \
+    '{"mac":"02:11:22:33:44:55","uid":"SN0001","hdv":"rev-B","prdt":"QV-SW10","provisioned":true}\n' '' \
+    rpcd provisioned call identity
+check "a blank record" 0 '{"mac":"02:11:22:33:44:55","uid":"","hdv":"","prdt":"","provisioned":false}\n' '' \
+    rpcd blank call identity
+check "an unreadable record: no reply at all" 255 '' 'qv_info: /dev/mtd3: Input/output error\n' \
+    rpcd unreadable call identity
+checks_done
