@@ -299,14 +299,7 @@ find_phy() {
 
 test_phy() {
     have mdiorw "the PHY's registers" || return 0
-    usage='read: mdiorw [phy addr] [reg addr]\nwrite: mdiorw [phy addr] [reg addr] [reg_val]\n'
-    check "mdiorw without arguments shows its usage" 255 "$usage" 'invalid argument !\n' mdiorw
-    # Numbers that do not parse end the run before the driver is asked:
-    # the writes among them write nothing.
-    for args in "1 12a" "0x 2" "1 4294967296" "1 2 -1" "1 4 0x1g" "1 0x100000000 0"; do
-        # shellcheck disable=SC2086 # the arguments' words
-        check "mdiorw rejects the number in: $args" 255 '' 'parse argv error !\n' mdiorw $args
-    done
+    mdiorw_refusals
     if ! find_phy; then
         skip "the PHY's identifier" "no PHY of eth0 answers at any MDIO address"
         return 0

@@ -83,6 +83,20 @@ expected() {
     od -An -v -to1 "$checks_expected/$1" | tr -s ' \n' '  ' | sed 's/ *$//; s/ \([0-7]*\)/\\0\1/g'
 }
 
+# mdiorw_refusals: the cases of mdiorw's command line that the boards and
+# the devices alike must refuse before the driver is asked: no argument (the
+# usage), and numbers that do not parse (the writes among them write
+# nothing).
+mdiorw_refusals() {
+    check "mdiorw without arguments shows its usage" 255 \
+        'read: mdiorw [phy addr] [reg addr]\nwrite: mdiorw [phy addr] [reg addr] [reg_val]\n' \
+        'invalid argument !\n' mdiorw
+    for args in "1 12a" "0x 2" "1 4294967296" "1 0x100000000" "1 2 -1" "1 4 0x1g" "1 0x100000000 0"; do
+        # shellcheck disable=SC2086 # the arguments' words
+        check "mdiorw rejects the number in: $args" 255 '' 'parse argv error !\n' mdiorw $args
+    done
+}
+
 # checks_done: the plan and the count; true when no case failed.
 checks_done() {
     echo "1..$number"

@@ -414,13 +414,7 @@ phy_back() {
 
 test_mdio() {
     have mdiorw "MDIO registers" || return 0
-    usage='read: mdiorw [phy addr] [reg addr]\nwrite: mdiorw [phy addr] [reg addr] [reg_val]\n'
-    check "mdiorw without arguments shows its usage" 255 "$usage" 'invalid argument !\n' mdiorw
-    # Numbers that do not parse end the run before the driver is asked.
-    for args in "1 12a" "0x 2" "1 4294967296" "1 0x100000000" "1 2 -1" "1 2 0x1g"; do
-        # shellcheck disable=SC2086 # the arguments' words
-        check "mdiorw rejects the number in: $args" 255 '' 'parse argv error !\n' mdiorw $args
-    done
+    mdiorw_refusals
     check "the PHY's first identifier register" 0 "dev_addr 1, reg_addr 2\nread data: $phy_id1\n" '' \
         mdiorw 1 2
     check "the PHY's second identifier register, in hex" 0 "dev_addr 1, reg_addr 3\nread data: $phy_id2\n" '' \
