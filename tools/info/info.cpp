@@ -2,6 +2,7 @@
 
 #include "info.hpp"
 
+#include "hex_digit.hpp"
 #include "qvf_static.hpp"
 #include "unique_fd.hpp"
 
@@ -178,17 +179,6 @@ struct Place {
     va_end(args);
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Six pairs of hex digits, separated by ':' throughout or '-' throughout,
 // naming one device: the reason it is refused, or null.
 const char *parse_mac(string_view text, uint8_t mac[6])
@@ -197,8 +187,8 @@ const char *parse_mac(string_view text, uint8_t mac[6])
     if (text.size() != 17 || (text[2] != ':' && text[2] != '-'))
         return format;
     for (size_t i = 0; i < 6; ++i) {
-        const int high = hex_digit(text[3 * i]);
-        const int low = hex_digit(text[3 * i + 1]);
+        const int high = qv::hex_digit(text[3 * i]);
+        const int low = qv::hex_digit(text[3 * i + 1]);
         if (high < 0 || low < 0 || (i < 5 && text[3 * i + 2] != text[2]))
             return format;
         mac[i] = static_cast<uint8_t>(high * 16 + low);

@@ -2,6 +2,7 @@
 
 #include "setmac.hpp"
 
+#include "hex_digit.hpp"
 #include "qvf_static.hpp"
 
 #include <cstdio>
@@ -14,13 +15,8 @@ constexpr int kMacBytes = 6;
 
 uint8_t hex_value(char c)
 {
-    if (c >= '0' && c <= '9')
-        return static_cast<uint8_t>(c - '0');
-    if (c >= 'A' && c <= 'F')
-        return static_cast<uint8_t>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f')
-        return static_cast<uint8_t>(c - 'a' + 10);
-    return kNotHex;
+    const int value = qv::hex_digit(c);
+    return value < 0 ? kNotHex : static_cast<uint8_t>(value);
 }
 
 int show_mac()
