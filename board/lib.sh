@@ -91,18 +91,19 @@ board_arch() {
 }
 
 # board_clients STAGE DIR: built for the board (board_arch first) into DIR:
-# the system tests' clients of STAGE's libqvf.so, and the helper that runs
-# a program as a user other than root.
+# the clients of STAGE's libqvf.so (the library's test client, which the
+# device checks take too, and the system tests' race), and the helper that
+# runs a program as a user other than root.
 board_clients() {
     local tests
-    tests=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/system" && pwd)
+    tests=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests" && pwd)
     mkdir -p "$2"
     # shellcheck disable=SC2086 # the compiler and its options, as words
-    $board_cc -std=c11 -O2 -Wall -Wextra -Werror -o "$2/as-user" "$tests/as-user.c"
+    $board_cc -std=c11 -O2 -Wall -Wextra -Werror -o "$2/as-user" "$tests/system/as-user.c"
     [ -e "$1/lib/libqvf.so" ] && [ -e "$1/include/qvf.h" ] || return 0
-    for client in qvf-fields qvf-race; do
+    for client in qvf-client/qvf-fields system/qvf-race; do
         # shellcheck disable=SC2086 # the compiler and its options, as words
         $board_cc -std=c11 -O2 -Wall -Wextra -Werror -I"$1/include" \
-            -o "$2/$client" "$tests/$client.c" -L"$1/lib" -lqvf
+            -o "$2/${client#*/}" "$tests/$client.c" -L"$1/lib" -lqvf
     done
 }

@@ -1,49 +1,55 @@
 # shellcheck shell=dash
 # How our shell checks run a case and tell its result. Sourced by the system
 # tests (busybox sh on the virtual boards), the device checks (the device's
-# sh, over SSH) and the tests of the scripts and of the rpcd plugin (the
-# PC's sh), so it is written for all of them: POSIX sh and local.
+# sh, over SSH), the PC's run of the case tables and the tests of the
+# scripts and of the rpcd plugin (the PC's sh), so it is written for all of
+# them: POSIX sh and local. Every name it defines starts with checks_.
 #
 # The output is TAP: "ok N - NAME", "not ok N - NAME" followed by "#" lines
 # that tell what differed, "ok N - NAME # SKIP REASON"; at the end the plan
 # "1..N" and then the count the runners read, "[LABEL: ]N passed, N failed,
 # N skipped".
 
-passed=0 failed=0 skipped=0 number=0
+checks_passed=0 checks_failed=0 checks_skipped=0 checks_number=0
 
-# checks_start FOLDER [LABEL]: the folder, the caller's own, in which check
+# checks_start FOLDER [LABEL]: the folder, the caller's own, in which a case
 # keeps what it compares; LABEL starts the count's line. Callers that
-# compare with the fixed texts set checks_expected to where they are.
-checks_start() { checks_dir=$1 checks_label=${2:-} checks_expected=${checks_expected:-}; }
-
-result() {
-    number=$((number + 1))
-    echo "$1 $number - $2"
+# compare with the fixed texts set checks_expected to where they are, and
+# callers that run the case tables say in checks_can what holds where they
+# run (see checks_table).
+checks_start() {
+    checks_dir=$1 checks_label=${2:-}
+    checks_expected=${checks_expected:-} checks_can=${checks_can:-}
 }
-pass() { passed=$((passed + 1)); result ok "$1"; }
-fail() { failed=$((failed + 1)); result "not ok" "$1"; }
-skip() { skipped=$((skipped + 1)); result ok "$1 # SKIP $2"; }
 
-# have PROGRAM NAME: true when PROGRAM is there to run; otherwise NAME is
-# skipped.
-have() {
+checks_result() {
+    checks_number=$((checks_number + 1))
+    echo "$1 $checks_number - $2"
+}
+checks_pass() { checks_passed=$((checks_passed + 1)); checks_result ok "$1"; }
+checks_fail() { checks_failed=$((checks_failed + 1)); checks_result "not ok" "$1"; }
+checks_skip() { checks_skipped=$((checks_skipped + 1)); checks_result ok "$1 # SKIP $2"; }
+
+# checks_have PROGRAM NAME: true when PROGRAM is there to run; otherwise
+# NAME is skipped.
+checks_have() {
     command -v "$1" >/dev/null 2>&1 && return 0
-    skip "$2" "$1 is not installed"
+    checks_skip "$2" "$1 is not installed"
     return 1
 }
 
-# verdict NAME COMMAND...: a case decided by COMMAND's exit status.
-verdict() {
+# checks_verdict NAME COMMAND...: a case decided by COMMAND's exit status.
+checks_verdict() {
     local name="$1"
     shift
-    if "$@"; then pass "$name"; else fail "$name"; fi
+    if "$@"; then checks_pass "$name"; else checks_fail "$name"; fi
 }
 
-# check NAME STATUS STDOUT STDERR COMMAND...: runs COMMAND with nothing on
-# its standard input and compares its exit status, standard output and
+# checks_run NAME STATUS STDOUT STDERR COMMAND...: runs COMMAND with nothing
+# on its standard input and compares its exit status, standard output and
 # standard error with STATUS, STDOUT and STDERR (printf %b texts: \n is a
 # newline).
-check() {
+checks_run() {
     local name="$1" status="$2" got
     printf '%b' "$3" >"$checks_dir/want.out"
     printf '%b' "$4" >"$checks_dir/want.err"
@@ -51,10 +57,10 @@ check() {
     "$@" </dev/null >"$checks_dir/got.out" 2>"$checks_dir/got.err"
     got=$?
     if [ "$got" = "$status" ] && checks_same out && checks_same err; then
-        pass "$name"
+        checks_pass "$name"
         return 0
     fi
-    fail "$name"
+    checks_fail "$name"
     echo "#   command: $*"
     [ "$got" = "$status" ] || echo "#   exit status $got, expected $status"
     checks_same out || checks_differences out
@@ -76,30 +82,120 @@ checks_differences() {
     fi
 }
 
-# expected NAME: the fixed text NAME in the folder $checks_expected (from
-# tests/expected, which the unit tests read too), as printf %b takes it:
-# every byte escaped, so that its own backslashes and its last line end stay.
-expected() {
-    od -An -v -to1 "$checks_expected/$1" | tr -s ' \n' '  ' | sed 's/ *$//; s/ \([0-7]*\)/\\0\1/g'
+# checks_escaped FILE: FILE's bytes as printf %b takes them: every byte
+# escaped, so that its own backslashes and its last line end stay.
+checks_escaped() {
+    od -An -v -to1 "$1" | tr -s ' \n' '  ' | sed 's/ *$//; s/ \([0-7]*\)/\\0\1/g'
 }
 
-# mdiorw_refusals: the cases of mdiorw's command line that the boards and
-# the devices alike must refuse before the driver is asked: no argument (the
-# usage), and numbers that do not parse (the writes among them write
-# nothing).
-mdiorw_refusals() {
-    check "mdiorw without arguments shows its usage" 255 \
-        'read: mdiorw [phy addr] [reg addr]\nwrite: mdiorw [phy addr] [reg addr] [reg_val]\n' \
-        'invalid argument !\n' mdiorw
-    for args in "1 12a" "0x 2" "1 4294967296" "1 0x100000000" "1 2 -1" "1 4 0x1g" "1 0x100000000 0"; do
-        # shellcheck disable=SC2086 # the arguments' words
-        check "mdiorw rejects the number in: $args" 255 '' 'parse argv error !\n' mdiorw $args
+# checks_fixed NAME: the fixed text NAME in the folder $checks_expected (from
+# tests/expected, which the unit tests read too), as printf %b takes it.
+checks_fixed() { checks_escaped "$checks_expected/$1"; }
+
+# checks_texts TEXT: TEXT with each @NAME.out in it replaced by that fixed
+# text, as printf %b takes it.
+checks_texts() {
+    local text="$1" done='' name
+    while :; do
+        case $text in
+        *@*.out*) ;;
+        *) break ;;
+        esac
+        done="$done${text%%@*}"
+        text=${text#*@}
+        name=${text%%.out*}.out
+        text=${text#*.out}
+        done="$done$(checks_fixed "$name")"
     done
+    printf '%s' "$done$text"
+}
+
+# checks_closed_pipe COMMAND...: COMMAND with its standard output a pipe
+# whose reader has gone, while SIGPIPE is ignored (as services and some
+# shells run programs; the shell makes the pipe with nobody left to read it).
+checks_closed_pipe() {
+    rm -f "$checks_dir/nobody" && mkfifo "$checks_dir/nobody" || return 99
+    (
+        trap '' PIPE
+        # shellcheck disable=SC2094 # both ends of the fifo, on purpose
+        exec 4<>"$checks_dir/nobody" 3>"$checks_dir/nobody" 4<&-
+        "$@" >&3 3>&-
+    )
+}
+
+# checks_lacks NEED: why a row that needs NEED cannot run here. A caller
+# words its own reason in checks_why_NEED.
+checks_lacks() {
+    local why
+    eval "why=\${checks_why_$1:-}"
+    [ -z "$why" ] || { echo "$why"; return 0; }
+    case $1 in
+    record) echo "no readable record on /dev/mtd3 here" ;;
+    store) echo "the row stores a record, which this run does not" ;;
+    phy1) echo "no PHY is known to answer at MDIO address 1 here" ;;
+    sim) echo "the texts are the stand-in switch library's, which this is not" ;;
+    silent) echo "the switch library here prints on its own when it starts" ;;
+    glibc | musl) echo "getopt's complaints are worded by another C library here" ;;
+    fifo) echo "no mkfifo here" ;;
+    timeout) echo "no timeout here" ;;
+    *) echo "unknown need '$1'" ;;
+    esac
+}
+
+# checks_table FILE...: the case table of one program each (tests/cases):
+# every row a case, "NAME|NEEDS|STATUS|STDOUT|STDERR|COMMAND". NEEDS (or
+# "-") are the words that must be in checks_can, else the row is skipped
+# with the reason; STDOUT and STDERR are printf %b texts, in which
+# @NAME.out stands for a fixed text; COMMAND is sh, run with eval from the
+# folder $checks_dir. The program is the file's name without .cases: where
+# it is not installed, every row is skipped. Rows that need the stand-in
+# switch ("sim") start it afresh, on a state of their own and with its
+# clock at 1000 s. A caller that runs the tables twice names a need in
+# checks_later (the first call leaves its rows out, without a word) and in
+# checks_only (the second call runs only those rows).
+checks_table() {
+    local file program name needs status out err command need lacking
+    for file in "$@"; do
+        program=$(basename "$file" .cases)
+        while IFS='|' read -r name needs status out err command; do
+            case $name in '' | '#'*) continue ;; esac
+            if [ -n "${checks_only:-}" ]; then
+                case " $needs " in *" $checks_only "*) ;; *) continue ;; esac
+            fi
+            if [ -n "${checks_later:-}" ]; then
+                case " $needs " in *" $checks_later "*) continue ;; esac
+            fi
+            command -v "$program" >/dev/null 2>&1 || { checks_skip "$name" "$program is not installed"; continue; }
+            lacking=''
+            for need in $needs; do
+                [ "$need" = - ] && continue
+                case " $checks_can " in *" $need "*) ;; *) lacking=$need && break ;; esac
+            done
+            if [ -n "$lacking" ]; then
+                checks_skip "$name" "$(checks_lacks "$lacking")"
+                continue
+            fi
+            case " $needs " in *" sim "*) rm -f "$checks_dir/kez.state" ;; esac
+            checks_run "$name" "$status" "$(checks_texts "$out")" "$(checks_texts "$err")" \
+                checks_row "$needs" "$command"
+        done <"$file"
+    done
+}
+
+# checks_row NEEDS COMMAND: one row's command, in its own shell.
+checks_row() {
+    (
+        cd "$checks_dir" || exit 99
+        case " $1 " in
+        *" sim "*) KEZ_SIM_STATE=$checks_dir/kez.state KEZ_SIM_CLOCK=1000 && export KEZ_SIM_STATE KEZ_SIM_CLOCK ;;
+        esac
+        eval "$2"
+    )
 }
 
 # checks_done: the plan and the count; true when no case failed.
 checks_done() {
-    echo "1..$number"
-    echo "${checks_label:+$checks_label: }$passed passed, $failed failed, $skipped skipped"
-    [ "$failed" = 0 ]
+    echo "1..$checks_number"
+    echo "${checks_label:+$checks_label: }$checks_passed passed, $checks_failed failed, $checks_skipped skipped"
+    [ "$checks_failed" = 0 ]
 }

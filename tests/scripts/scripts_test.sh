@@ -44,7 +44,7 @@ stage shipped "$library:lib/$lib_name" "$program:sbin/tool" "$0:include/fixture.
 ln -s "$lib_name" "$work/shipped/lib/libfixture.so"
 report() { QV_FOOTPRINT_BUDGETS=$1 sh "$scripts/footprint-report" "$work/shipped" "$program"; }
 
-check "every file at its budget; a budgeted file not built is named" 0 "$header
+checks_run "every file at its budget; a budgeted file not built is named" 0 "$header
 $(row "lib/$lib_name" "$lib_bytes" "$lib_bytes" ok "$lib_xz" 1 libc.so.6)
 $(row sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
 $floor_row
@@ -52,14 +52,14 @@ note: absent is not built yet; its budget (100) is not checked
 every built file is within its budget
 " "" report "libfixture.so=$lib_bytes tool=$tool_bytes absent=100"
 
-check "one byte over a budget fails" 1 "$header
+checks_run "one byte over a budget fails" 1 "$header
 $(row "lib/$lib_name" "$lib_bytes" $((lib_bytes - 1)) OVER "$lib_xz" 1 libc.so.6)
 $(row sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
 $floor_row
 " "over budget: libfixture.so
 " report "libfixture.so=$((lib_bytes - 1)) tool=$tool_bytes"
 
-check "files without a budget are only reported" 0 "$header
+checks_run "files without a budget are only reported" 0 "$header
 $(row "lib/$lib_name" "$lib_bytes" - - "$lib_xz" 1 libc.so.6)
 $(row sbin/tool "$tool_bytes" - - "$tool_xz" 0 libc.so.6)
 $floor_row
@@ -67,16 +67,16 @@ every built file is within its budget
 " "" report ""
 
 stage musl "$musl_program:sbin/tool" "$0:share/notes.txt"
-check "musl's libc and loader only" 0 "sbin/tool: musl only (libc.so, /lib/ld-musl-armhf.so.1)
+checks_run "musl's libc and loader only" 0 "sbin/tool: musl only (libc.so, /lib/ld-musl-armhf.so.1)
 " "" sh "$scripts/check-musl" "$work/musl"
 
 interp=$(readelf -l "$program" | sed -n 's/.*Requesting program interpreter: \(.*\)\]/\1/p')
-check "glibc files are refused" 1 "" "lib/$lib_name: does not need libc.so; needs libc.so.6
+checks_run "glibc files are refused" 1 "" "lib/$lib_name: does not need libc.so; needs libc.so.6
 sbin/tool: does not need libc.so; needs libc.so.6; loads through $interp
 " sh "$scripts/check-musl" "$work/shipped"
 
 stage empty "$0:share/notes.txt"
-check "a tree without ELF files is refused" 1 "" "no ELF file under $work/empty
+checks_run "a tree without ELF files is refused" 1 "" "no ELF file under $work/empty
 " sh "$scripts/check-musl" "$work/empty"
 
 # What the scripts keep for a user: in the user's own folders, made
@@ -97,37 +97,37 @@ ln -s "$work/target" "$work/cache/.lock"
 
 # shellcheck disable=SC2016 # the bash that lib starts expands the code
 {
-check "without HOME, the boards' cache is in the home of the password database" 0 \
+checks_run "without HOME, the boards' cache is in the home of the password database" 0 \
     "$home/.cache/qvboard
 " "" nohome lib board_cache
-check "without HOME, device-test's state is in the home of the password database" 0 \
+checks_run "without HOME, device-test's state is in the home of the password database" 0 \
     "$home/.local/state
 " "" nohome lib 'user_folder XDG_STATE_HOME .local/state'
-check "a folder for state is made open to its owner only" 0 "700
+checks_run "a folder for state is made open to its owner only" 0 "700
 " "" lib 'private_dir "$1" && stat -c %a "$1"' "$work/made/state"
-check "a folder of the user's that others may read is closed" 0 "700
+checks_run "a folder of the user's that others may read is closed" 0 "700
 " "" lib 'private_dir "$1" && stat -c %a "$1"' "$work/read"
-check "one that others may write to is refused" 1 "" \
+checks_run "one that others may write to is refused" 1 "" \
     "board: $work/open is not a folder of user $(id -u)'s alone: nothing is kept there
 " lib 'private_dir "$1"' "$work/open"
-check "and so is a link in place of the folder" 1 "" \
+checks_run "and so is a link in place of the folder" 1 "" \
     "board: $work/link is not a folder of user $(id -u)'s alone: nothing is kept there
 " lib 'private_dir "$1"' "$work/link"
-check "board/fetch does not lock through a planted link" 1 "precious
+checks_run "board/fetch does not lock through a planted link" 1 "precious
 " "board: $work/cache/.lock is a symbolic link: not locking through it
 " sh -c 'QV_BOARD_CACHE=$1 "$2" x86; status=$?; cat "$3"; exit $status' - "$work/cache" "$top/board/fetch" "$work/target"
-check "a PHY kept as device-test writes it is read back" 0 "1:01410c20
+checks_run "a PHY kept as device-test writes it is read back" 0 "1:01410c20
 " "" lib 'read_back "$@"' "$work/phy" "$phy"
-check "a planted command is not" 1 "" "" lib 'read_back "$@"' "$work/planted" "$phy"
-check "nor is a second line" 1 "" "" lib 'read_back "$@"' "$work/two" "$phy"
-check "nor a line without its end" 1 "" "" lib 'read_back "$@"' "$work/unended" "$phy"
-check "a quoted command line reads for a POSIX shell as the words it quotes" 0 "[-o]
+checks_run "a planted command is not" 1 "" "" lib 'read_back "$@"' "$work/planted" "$phy"
+checks_run "nor is a second line" 1 "" "" lib 'read_back "$@"' "$work/two" "$phy"
+checks_run "nor a line without its end" 1 "" "" lib 'read_back "$@"' "$work/unended" "$phy"
+checks_run "a quoted command line reads for a POSIX shell as the words it quotes" 0 "[-o]
 [ConnectTimeout 20]
 [it's]
 [1:0; id >/tmp/INJECTED #]
 []
 " "" lib 'sh_quote printf "[%s]\\n" "$@" | sh' -o "ConnectTimeout 20" "it's" "1:0; id >/tmp/INJECTED #" ""
-check "and is quoted only where it needs to be" 0 \
+checks_run "and is quoted only where it needs to be" 0 \
     "ssh -o 'ConnectTimeout 20' root@host '/tmp/qv-device-test.AbC123/qvf-fields raw write'
 " "" lib 'sh_quote "$@"' ssh -o "ConnectTimeout 20" root@host "/tmp/qv-device-test.AbC123/qvf-fields raw write"
 }
@@ -145,17 +145,17 @@ printf 'echo $1\n' | tee "$tree/lib.sh" "$tree/notes.txt" "$tree/ignored.sh" "$t
 }
 echo ignored.sh >"$tree/.gitignore"
 git -C "$tree" add .gitignore tools lib.sh notes.txt
-check "lint reads the shell files git knows of, sh as dash" 1 "\
+checks_run "lint reads the shell files git knows of, sh as dash" 1 "\
 lib.sh:1:6: note: Double quote to prevent globbing and word splitting. [SC2086]
 new.sh:1:6: note: Double quote to prevent globbing and word splitting. [SC2086]
 tools/brackets:2:1: error: In dash, [[ ]] is not supported. [SC3010]
 shellcheck: 4 sh and 1 bash files, findings above
 " "" "$top/scripts/lint" "$tree"
 rm "$tree/tools/brackets" "$tree/lib.sh" "$tree/new.sh"
-check "and finds a checkout without findings clean" 0 "shellcheck: 1 sh and 1 bash files, no findings
+checks_run "and finds a checkout without findings clean" 0 "shellcheck: 1 sh and 1 bash files, no findings
 " "" "$top/scripts/lint" "$tree"
 mkdir "$work/plain"
-check "a folder that is no checkout is refused" 2 "" "lint: $work/plain is not a git checkout
+checks_run "a folder that is no checkout is refused" 2 "" "lint: $work/plain is not a git checkout
 " env GIT_CEILING_DIRECTORIES="$work" "$top/scripts/lint" "$work/plain"
 
 checks_done

@@ -50,23 +50,6 @@ private:
     bool finished_ = false;
 };
 
-// Outputs that take nothing: a full device, and a pipe whose reader has
-// gone while SIGPIPE is ignored (as services and some shells run
-// programs). Each with the text the C library gives its error.
-struct FailingOutput {
-    const char *name;
-    int error;
-    const char *text;
-};
-inline const FailingOutput kFailingOutputs[] = {
-    {"full_device", ENOSPC, "No space left on device"},
-    {"closed_pipe", EPIPE, "Broken pipe"},
-};
-inline void PrintTo(const FailingOutput &o, std::ostream *os)
-{
-    *os << o.name;
-}
-
 // What one in-process run of a tool did.
 struct RunResult {
     std::string out;

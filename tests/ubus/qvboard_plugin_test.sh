@@ -29,12 +29,12 @@ rpcd() {
     echo '{}' | QV_RECORD=$record PATH="$work/bin:$PATH" "$plugin" "$@"
 }
 
-check "list names the one method" 0 '{"identity":{}}\n' '' rpcd provisioned list
-check "a provisioned record" 0 \
+checks_run "list names the one method" 0 '{"identity":{}}\n' '' rpcd provisioned list
+checks_run "a provisioned record" 0 \
     '{"mac":"02:11:22:33:44:55","uid":"SN0001","hdv":"rev-B","prdt":"QV-SW10","provisioned":true}\n' '' \
     rpcd provisioned call identity
-check "a blank record" 0 '{"mac":"02:11:22:33:44:55","uid":"","hdv":"","prdt":"","provisioned":false}\n' '' \
+checks_run "a blank record" 0 '{"mac":"02:11:22:33:44:55","uid":"","hdv":"","prdt":"","provisioned":false}\n' '' \
     rpcd blank call identity
-check "an unreadable record: no reply at all" 255 '' 'qv_info: /dev/mtd3: Input/output error\n' \
+checks_run "an unreadable record: no reply at all" 255 '' 'qv_info: /dev/mtd3: Input/output error\n' \
     rpcd unreadable call identity
 checks_done

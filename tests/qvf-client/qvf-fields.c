@@ -1,6 +1,7 @@
 /*
- * qvf-fields: the system tests' way to reach libqvf's field operations on
- * the board, through the installed libqvf.so and its C header.
+ * qvf-fields: the library's test client. The system tests on the boards and
+ * the device checks reach libqvf's field operations with it, through the
+ * installed libqvf.so and its C header.
  *
  *   qvf-fields get uid [LEN] | get prdt | get hdv | get mac
  *   qvf-fields set uid|prdt|hdv TEXT | set mac XX:XX:XX:XX:XX:XX

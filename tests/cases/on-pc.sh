@@ -1,0 +1,39 @@
+#!/bin/sh
+# on-pc.sh TESTS PROGRAM...: the case tables of TESTS/cases, run on the PC
+# against the given built programs (tests/cases/CMakeLists.txt says which),
+# as TAP. kez-tool needs an eth0 to start the switch: the run goes into a
+# network namespace of its own that has one (tests/switch/with-eth0.sh);
+# where none can be made, kez-tool's rows are skipped.
+set -u
+tests=$1
+shift
+if [ -z "${QV_CASES_ETH0:-}" ]; then
+    QV_CASES_ETH0=1 sh "$tests/switch/with-eth0.sh" sh "$0" "$tests" "$@"
+    status=$?
+    [ $status = 77 ] || exit $status
+    QV_CASES_ETH0=none
+    export QV_CASES_ETH0
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/bin" "$work/run"
+for program in "$@"; do
+    name=$(basename "$program")
+    [ "$name" = kez-tool ] && [ "$QV_CASES_ETH0" = none ] && continue
+    ln -s "$program" "$work/bin/$name"
+done
+PATH=$work/bin:$PATH QV_FAKE_FLASH=$work/mtd3
+export QV_FAKE_FLASH
+# shellcheck source=tests/lib/checks.sh
+. "$tests/lib/checks.sh"
+checks_expected=$tests/expected
+# The fakes' flash is blank and takes stores; their PHY answers at
+# address 1; the stand-in switch prints nothing when it starts.
+checks_can="record store phy1 sim silent glibc"
+for tool in mkfifo timeout; do
+    command -v $tool >/dev/null 2>&1 && checks_can="$checks_can ${tool#mk}"
+done
+[ "$QV_CASES_ETH0" = none ] && echo "# no network namespace with an eth0 here: kez-tool's rows are skipped"
+checks_start "$work/run" pc
+checks_table "$tests"/cases/*.cases
+checks_done
