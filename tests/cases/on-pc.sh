@@ -1,14 +1,20 @@
 #!/bin/sh
-# on-pc.sh TESTS PROGRAM...: the case tables of TESTS/cases, run on the PC
-# against the given built programs (tests/cases/CMakeLists.txt says which),
-# as TAP. kez-tool needs an eth0 to start the switch: the run goes into a
+# on-pc.sh TESTS [--emulator COMMAND] PROGRAM...: the case tables of
+# TESTS/cases, run on the PC against the given built programs
+# (tests/cases/CMakeLists.txt says which), as TAP; a cross build's programs
+# through COMMAND (qemu-user and its options). kez-tool needs an eth0 to start the switch: the run goes into a
 # network namespace of its own that has one (tests/switch/with-eth0.sh);
 # where none can be made, kez-tool's rows are skipped.
 set -u
 tests=$1
 shift
+emulator=''
+if [ "${1:-}" = --emulator ]; then
+    emulator=$2
+    shift 2
+fi
 if [ -z "${QV_CASES_ETH0:-}" ]; then
-    QV_CASES_ETH0=1 sh "$tests/switch/with-eth0.sh" sh "$0" "$tests" "$@"
+    QV_CASES_ETH0=1 sh "$tests/switch/with-eth0.sh" sh "$0" "$tests" ${emulator:+--emulator "$emulator"} "$@"
     status=$?
     [ $status = 77 ] || exit $status
     QV_CASES_ETH0=none
@@ -20,7 +26,13 @@ mkdir "$work/bin" "$work/run"
 for program in "$@"; do
     name=$(basename "$program")
     [ "$name" = kez-tool ] && [ "$QV_CASES_ETH0" = none ] && continue
-    ln -s "$program" "$work/bin/$name"
+    if [ -z "$emulator" ]; then
+        ln -s "$program" "$work/bin/$name"
+    else
+        # qemu-user's -0: the program's own name, as getopt words it
+        printf '#!/bin/sh\nexec %s -0 %s "%s" "$@"\n' "$emulator" "$name" "$program" >"$work/bin/$name"
+        chmod +x "$work/bin/$name"
+    fi
 done
 PATH=$work/bin:$PATH QV_FAKE_FLASH=$work/mtd3
 export QV_FAKE_FLASH
