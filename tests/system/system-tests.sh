@@ -5,18 +5,18 @@
 # and compares each run's standard output, standard error and exit status
 # with what the device gives: every program's case table (tests/cases, on
 # the board /usr/share/qv/cases), and what needs a real kernel. Serves both
-# boards; where their hardware differs, so do the expected values. PHASE 2 is the boot after a reboot:
-# it checks only that the flash kept what phase 1 stored last. The phases
-# disk-bad-record, disk-bad-block and disk-lost-writes are boots of the x86
-# board whose disk qemu makes fail, slow-disk one whose disk qemu reads
-# slowly (see board/system-test).
+# boards; where their hardware differs, so do the expected values. PHASE 2
+# is the boot after a reboot: it checks only that the flash kept what
+# phase 1 stored last. The phases disk-bad-record, disk-bad-block and
+# disk-lost-writes are boots of the x86 board whose disk qemu makes fail,
+# slow-disk one whose disk qemu reads slowly (see board/system-test).
 #
 # TAP (tests/lib/checks.sh): one line per case ("ok", "not ok" with the
-# differences, or "ok ... # SKIP" for a program this build does not have),
-# then the plan and the count. Exit status: the number of failed cases (at
-# most 125).
+# differences, or "ok ... # SKIP" with the reason, such as a program this
+# build does not have), then the plan and the count. Exit status: the
+# number of failed cases (at most 125).
 #
-# shellcheck disable=SC2317 # many helpers here run only as check's commands
+# shellcheck disable=SC2317 # many helpers here run only as checks_run's commands
 
 # shellcheck source=board/rootfs/board.sh
 . /usr/share/qv/board.sh
@@ -26,7 +26,7 @@ phase=${1:-1}
 PATH=$PATH:/usr/libexec/qv
 checks_start "$(mktemp -d)" "$board"
 checks_expected=/usr/share/qv/expected
-# Both boards store, checks_have their PHY at address 1, glibc and the stand-in
+# Both boards store, have their PHY at address 1, glibc and the stand-in
 # switch library.
 checks_can="record store phy1 sim silent glibc fifo timeout"
 
@@ -156,7 +156,7 @@ flash_r0='02 11 22 33 44 55 00 00 75 69 64 2d 30 00 00 00'
 flash_blank='ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff'
 store_lines='mac [0] = [02]\nmac [1] = [00]\nmac [2] = [00]\nmac [3] = [00]\nmac [4] = [00]\nmac [5] = [07]\n'
 
-# fault_reads FAULT ERROR: the six reads; ERROR is the line they checks_fail with
+# fault_reads FAULT ERROR: the six reads; ERROR is the line they fail with
 # on standard error, empty when they work.
 fault_reads() {
     local f=$1 err=$2
@@ -511,7 +511,7 @@ test_other_user() {
 }
 
 # Faults of the disk under the x86 board's flash, each in a boot of its own
-# (board/system-test has qemu checks_fail the disk), on the record phases 1 and 2
+# (board/system-test has qemu fail the disk), on the record phases 1 and 2
 # left.
 kept_record='mac = [0a:0b:0c:0d:0e:0f]\n'
 eio='Input/output error\n'
