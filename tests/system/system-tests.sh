@@ -399,6 +399,10 @@ test_info() {
     check "rpcd's plugin gives the record" 0 "${info_json%\}},\"provisioned\":true}\n" '' rpcd_call
     check "qv_info clears a field of the image" 0 '' '' qv_info -d /tmp/image set uid=
     check "qv_info verify names what is missing" 1 'uid: not set\n' '' qv_info -d /tmp/image verify
+    # shellcheck disable=SC2086 # the assignments' words
+    check "qv_info makes nothing where a flash device is missing" 255 '' '/dev/mtd15: No such file or directory\n' \
+        qv_info -d /dev/mtd15 set $info_fields
+    verdict "no file was made in /dev" test ! -e /dev/mtd15
 }
 
 # phy_down: an eth0 without a PHY, as with a switch whose PHY does not
