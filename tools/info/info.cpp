@@ -2,7 +2,7 @@
 
 #include "info.hpp"
 
-#include "hex_digit.hpp"
+#include "mac_address.hpp"
 #include "qvf_static.hpp"
 #include "unique_fd.hpp"
 
@@ -119,10 +119,8 @@ void print_value(const qvf::Fields &fields, const Field &field, bool json)
 const char *unprovisioned(const qvf::Fields &fields, const Field &field)
 {
     if (field.text == nullptr) {
-        const uint8_t *m = fields.mac;
-        if ((m[0] | m[1] | m[2] | m[3] | m[4] | m[5]) == 0)
-            return "not set";
-        return (m[0] & 0x01) ? "multicast address" : nullptr;
+        const char *why = qv::not_unicast(fields.mac);
+        return why == qv::kAllZeros ? "not set" : why; // a blank field reads as zeros
     }
     const string_view text = text_of(fields, field);
     if (text.empty())
@@ -219,16 +217,12 @@ const char *parse_mac(string_view text, uint8_t mac[6])
     if (text.size() != 17 || (text[2] != ':' && text[2] != '-'))
         return format;
     for (size_t i = 0; i < 6; ++i) {
-        const int high = qv::hex_digit(text[3 * i]);
-        const int low = qv::hex_digit(text[3 * i + 1]);
-        if (high < 0 || low < 0 || (i < 5 && text[3 * i + 2] != text[2]))
+        const int byte = qv::mac_text_byte(text, i);
+        if (byte < 0 || (i < 5 && text[3 * i + 2] != text[2]))
             return format;
-        mac[i] = static_cast<uint8_t>(high * 16 + low);
+        mac[i] = static_cast<uint8_t>(byte);
     }
-    if ((mac[0] | mac[1] | mac[2] | mac[3] | mac[4] | mac[5]) == 0)
-        return "all zeros";
-    // The group bit (the broadcast address has it too): many devices.
-    return (mac[0] & 0x01) ? "multicast address" : nullptr;
+    return qv::not_unicast(mac);
 }
 
 const char *parse_text(string_view text, char (&field)[QVF_TEXT_FIELD_SIZE])
