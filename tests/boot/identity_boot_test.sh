@@ -1,0 +1,101 @@
+#!/bin/sh
+# identity_boot_test.sh QV_INFO TOP: the identity record applied at boot,
+# on the PC. For each record (an image file that QV_INFO, the PC build of
+# qv_info, reads in place of the partition), one boot's preinit: OpenWrt's
+# hook functions (the stand-ins of TOP/tests/lib/openwrt), the hook
+# tools/info/files/lib/preinit/01_qv_identity and a hook added after it;
+# then the first boot's board.d script 03_qv_identity. In a network
+# namespace of its own, where eth0 is a veth (whose driver takes any
+# address), and a mount namespace whose /tmp and /dev/kmsg are this test's.
+# Each row compares eth0's address, /tmp/sysinfo/model, the kernel log,
+# the label MAC board.json gets, and whether the later hook ran.
+set -u
+if [ "${QV_BOOT_NAMESPACE:-}" != 1 ]; then
+    exec unshare --map-root-user --net --mount env QV_BOOT_NAMESPACE=1 sh "$0" "$@"
+fi
+qv_info=$1 top=$2
+mount -t tmpfs tmpfs /tmp || exit 1
+work=$(mktemp -d)
+: >"$work/kmsg" && mount --bind "$work/kmsg" /dev/kmsg || exit 1
+# shellcheck source=tests/lib/checks.sh
+. "$top/tests/lib/checks.sh"
+checks_start "$work"
+files=$top/tools/info/files
+# The hooks call plain qv_info: this one reads the image.
+mkdir "$work/bin"
+printf '#!/bin/sh\nexec "%s" -d "%s" "$@"\n' "$qv_info" "$work/image" >"$work/bin/qv_info"
+chmod 755 "$work/bin/qv_info"
+driver_mac=02:00:00:00:00:01
+
+# record MAC UID HDV PRDT: an image holding these fields ('' blank).
+record() {
+    rm -rf "$work/image"
+    "$qv_info" -d "$work/image" set mac="$1" uid="$2" hdv="$3" prdt="$4"
+}
+# A group address, which qv_info refuses to store, written as bytes.
+multicast() {
+    rm -rf "$work/image"
+    { printf '\001\000\136\000\000\001\000\000'; head -c 96 /dev/zero; } >"$work/image"
+}
+unreadable() { rm -rf "$work/image" && mkdir "$work/image"; }
+
+# boot with|without: one boot with a fresh eth0, with qv_info or without
+# it, then what the boot left, one a line.
+boot() {
+    ip link del eth0 2>/dev/null
+    ip link add eth0 address $driver_mac type veth peer name peer0 || return 1
+    rm -rf /tmp/sysinfo "$work/board.json" "$work/after"
+    : >"$work/kmsg"
+    (
+        PATH=/usr/sbin:/usr/bin:/sbin:/bin
+        [ "$1" = without ] || PATH=$work/bin:$PATH
+        # shellcheck source=tests/lib/openwrt/lib/functions/preinit.sh
+        . "$top/tests/lib/openwrt/lib/functions/preinit.sh"
+        # shellcheck source=tools/info/files/lib/preinit/01_qv_identity
+        . "$files/lib/preinit/01_qv_identity"
+        # shellcheck disable=SC2317 # run by boot_run_hook
+        later() { : >"$work/after"; }
+        boot_hook_add preinit_main later
+        boot_run_hook preinit_main
+        # shellcheck disable=SC2034 # the board.d script reads them
+        CFG=$work/board.json IPKG_INSTROOT=$top/tests/lib/openwrt
+        # shellcheck source=tools/info/files/etc/board.d/03_qv_identity
+        (. "$files/etc/board.d/03_qv_identity")
+    )
+    printf 'eth0 %s\n' "$(ip -o link show eth0 | sed -n 's|.* link/ether \([^ ]*\) .*|\1|p')"
+    printf 'model %s\n' "$(cat /tmp/sysinfo/model 2>/dev/null || echo -)"
+    printf 'log %s\n' "$(cat "$work/kmsg")"
+    printf 'board.json %s\n' "$(cat "$work/board.json" 2>/dev/null || echo -)"
+    [ -e "$work/after" ] && echo "the later hook ran"
+}
+
+# The record's lock held by another program for the whole boot.
+locked() {
+    rm -f "$work/release" && mkfifo "$work/release" || return 1
+    (exec 3<"$work/image" && flock -x 3 && read -r _ <"$work/release") &
+    while flock -n "$work/image" true; do sleep 0.1; done
+    boot with
+    echo >"$work/release"
+    wait
+}
+
+# A product type of characters a shell treats specially, written as it is.
+# shellcheck disable=SC2016 # not expanded, on purpose
+prdt='QV-MR16 "PL4C2" \AX $x *' prdt_shown='QV-MR16 "PL4C2" \\AX $x *'
+drv="eth0's address left to the driver" model="the model left to OpenWrt"
+label=system.label_macaddr=02:11:22:33:44:66
+# name|how the image is made|how it boots|eth0|model|log|board.json
+while IFS='|' read -r name make how eth0 model log json; do
+    eval "$make" >/dev/null || { fail "$name: the image"; continue; }
+    # shellcheck disable=SC2086 # the command's words
+    check "$name" 0 "eth0 $eth0\nmodel $model\nlog $log\nboard.json $json\nthe later hook ran\n" '' $how
+done <<ROWS
+a provisioned record|record 02:11:22:33:44:66 SN-1 rev-B '$prdt'|boot with|02:11:22:33:44:66|$prdt_shown||$label
+the MAC blank|record '' SN-1 rev-B QV-SW10|boot with|$driver_mac|QV-SW10|qv_identity: $drv: mac: not set|-
+a multicast MAC|multicast|boot with|$driver_mac|-|qv_identity: $drv and $model: mac: multicast address; prdt: not set|-
+the product type blank|record 02:11:22:33:44:66 SN-1 rev-B ''|boot with|02:11:22:33:44:66|-|qv_identity: $model: prdt: not set|$label
+an unreadable record|unreadable|boot with|$driver_mac|-|qv_identity: $drv and $model: UNREADABLE|-
+the record's lock held|record 02:11:22:33:44:66 SN-1 rev-B QV-SW10|locked|$driver_mac|-|qv_identity: $drv and $model: LOCKED|-
+no qv_info|record 02:11:22:33:44:66 SN-1 rev-B QV-SW10|boot without|$driver_mac|-|qv_identity: $drv and $model: no qv_info|-
+ROWS
+checks_done
