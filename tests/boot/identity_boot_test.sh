@@ -10,11 +10,24 @@
 # Each row compares eth0's address, /tmp/sysinfo/model, the kernel log,
 # the label MAC board.json gets, and whether the later hook ran.
 set -u
-if [ "${QV_BOOT_NAMESPACE:-}" != 1 ]; then
-    exec unshare --map-root-user --net --mount env QV_BOOT_NAMESPACE=1 sh "$0" "$@"
+# The hook writes /tmp/sysinfo: /tmp becomes a file system of this test's,
+# onto which the program and the files under test are copied first (they
+# may lie under the PC's /tmp). It is made in STASH, a folder of the PC's
+# /tmp, and moved onto /tmp; STASH is removed afterwards.
+if [ -z "${QV_BOOT_STASH:-}" ]; then
+    stash=$(mktemp -d) || exit 1
+    QV_BOOT_STASH=$stash unshare --map-root-user --net --mount sh "$0" "$@"
+    status=$?
+    rmdir "$stash"
+    exit $status
 fi
-qv_info=$1 top=$2
-mount -t tmpfs tmpfs /tmp || exit 1
+mount -t tmpfs tmpfs "$QV_BOOT_STASH" &&
+    mkdir -p "$QV_BOOT_STASH/top/tools/info" "$QV_BOOT_STASH/top/tests" &&
+    cp "$1" "$QV_BOOT_STASH/qv_info" &&
+    cp -R "$2/tools/info/files" "$QV_BOOT_STASH/top/tools/info/" &&
+    cp -R "$2/tests/lib" "$QV_BOOT_STASH/top/tests/" &&
+    mount --move "$QV_BOOT_STASH" /tmp || exit 1
+qv_info=/tmp/qv_info top=/tmp/top
 work=$(mktemp -d)
 : >"$work/kmsg" && mount --bind "$work/kmsg" /dev/kmsg || exit 1
 # shellcheck source=tests/lib/checks.sh
@@ -27,10 +40,10 @@ printf '#!/bin/sh\nexec "%s" -d "%s" "$@"\n' "$qv_info" "$work/image" >"$work/bi
 chmod 755 "$work/bin/qv_info"
 driver_mac=02:00:00:00:00:01
 
-# record MAC UID HDV PRDT: an image holding these fields ('' blank).
+# record MAC UID HDV PRDT: a new image holding these fields ('' blank).
 record() {
     rm -rf "$work/image"
-    "$qv_info" -d "$work/image" set mac="$1" uid="$2" hdv="$3" prdt="$4"
+    "$qv_info" -d "$work/image" set ${1:+mac="$1"} uid="$2" hdv="$3" prdt="$4"
 }
 # A group address, which qv_info refuses to store, written as bytes.
 multicast() {
@@ -84,6 +97,7 @@ locked() {
 prdt='QV-MR16 "PL4C2" \AX $x *' prdt_shown='QV-MR16 "PL4C2" \\AX $x *'
 drv="eth0's address left to the driver" model="the model left to OpenWrt"
 label=system.label_macaddr=02:11:22:33:44:66
+unread="qv_info: the record on $work/image could not be read"
 # name|how the image is made|how it boots|eth0|model|log|board.json
 while IFS='|' read -r name make how eth0 model log json; do
     eval "$make" >/dev/null || { fail "$name: the image"; continue; }
@@ -94,8 +108,8 @@ a provisioned record|record 02:11:22:33:44:66 SN-1 rev-B '$prdt'|boot with|02:11
 the MAC blank|record '' SN-1 rev-B QV-SW10|boot with|$driver_mac|QV-SW10|qv_identity: $drv: mac: not set|-
 a multicast MAC|multicast|boot with|$driver_mac|-|qv_identity: $drv and $model: mac: multicast address; prdt: not set|-
 the product type blank|record 02:11:22:33:44:66 SN-1 rev-B ''|boot with|02:11:22:33:44:66|-|qv_identity: $model: prdt: not set|$label
-an unreadable record|unreadable|boot with|$driver_mac|-|qv_identity: $drv and $model: UNREADABLE|-
-the record's lock held|record 02:11:22:33:44:66 SN-1 rev-B QV-SW10|locked|$driver_mac|-|qv_identity: $drv and $model: LOCKED|-
+an unreadable record|unreadable|boot with|$driver_mac|-|qv_identity: $drv and $model: read: Is a directory; $unread|-
+the record's lock held|record 02:11:22:33:44:66 SN-1 rev-B QV-SW10|locked|$driver_mac|-|qv_identity: $drv and $model: $work/image: locked by another program; $unread|-
 no qv_info|record 02:11:22:33:44:66 SN-1 rev-B QV-SW10|boot without|$driver_mac|-|qv_identity: $drv and $model: no qv_info|-
 ROWS
 checks_done
