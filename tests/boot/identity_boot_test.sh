@@ -13,7 +13,7 @@ set -u
 # The hook writes /tmp/sysinfo: /tmp becomes a file system of this test's,
 # onto which the program and the files under test are copied first (they
 # may lie under the PC's /tmp). It is made in STASH, a folder of the PC's
-# /tmp, and moved onto /tmp; STASH is removed afterwards.
+# /tmp, and bound onto /tmp; STASH is removed afterwards.
 if [ -z "${QV_BOOT_STASH:-}" ]; then
     stash=$(mktemp -d) || exit 1
     QV_BOOT_STASH=$stash unshare --map-root-user --net --mount sh "$0" "$@"
@@ -26,7 +26,7 @@ mount -t tmpfs tmpfs "$QV_BOOT_STASH" &&
     cp "$1" "$QV_BOOT_STASH/qv_info" &&
     cp -R "$2/tools/info/files" "$QV_BOOT_STASH/top/tools/info/" &&
     cp -R "$2/tests/lib" "$QV_BOOT_STASH/top/tests/" &&
-    mount --move "$QV_BOOT_STASH" /tmp || exit 1
+    mount --bind "$QV_BOOT_STASH" /tmp || exit 1
 qv_info=/tmp/qv_info top=/tmp/top
 work=$(mktemp -d)
 : >"$work/kmsg" && mount --bind "$work/kmsg" /dev/kmsg || exit 1
@@ -50,7 +50,8 @@ multicast() {
     rm -rf "$work/image"
     { printf '\001\000\136\000\000\001\000\000'; head -c 96 /dev/zero; } >"$work/image"
 }
-unreadable() { rm -rf "$work/image" && mkdir "$work/image"; }
+# No record at all, as when the flash driver did not attach.
+unreadable() { rm -rf "$work/image"; }
 
 # boot with|without: one boot with a fresh eth0, with qv_info or without
 # it, then what the boot left, one a line.
@@ -108,8 +109,8 @@ a provisioned record|record 02:11:22:33:44:66 SN-1 rev-B '$prdt'|boot with|02:11
 the MAC blank|record '' SN-1 rev-B QV-SW10|boot with|$driver_mac|QV-SW10|qv_identity: $drv: mac: not set|-
 a multicast MAC|multicast|boot with|$driver_mac|-|qv_identity: $drv and $model: mac: multicast address; prdt: not set|-
 the product type blank|record 02:11:22:33:44:66 SN-1 rev-B ''|boot with|02:11:22:33:44:66|-|qv_identity: $model: prdt: not set|$label
-an unreadable record|unreadable|boot with|$driver_mac|-|qv_identity: $drv and $model: read: Is a directory; $unread|-
-the record's lock held|record 02:11:22:33:44:66 SN-1 rev-B QV-SW10|locked|$driver_mac|-|qv_identity: $drv and $model: $work/image: locked by another program; $unread|-
+an unreadable record|unreadable|boot with|$driver_mac|-|qv_identity: $drv and $model: $work/image: No such file or directory; $unread|-
+the record's lock held|record 02:11:22:33:44:66 SN-1 rev-B QV-SW10|locked|$driver_mac|-|qv_identity: $drv and $model: $work/image: still locked by another program after 2 s; $unread|-
 no qv_info|record 02:11:22:33:44:66 SN-1 rev-B QV-SW10|boot without|$driver_mac|-|qv_identity: $drv and $model: no qv_info|-
 ROWS
 checks_done
