@@ -7,7 +7,7 @@
 # then the first boot's board.d script 03_qv_identity. In a network
 # namespace of its own, where eth0 is a veth (whose driver takes any
 # address), a mount namespace whose /tmp and /dev/kmsg are this test's, and
-# a PID namespace.
+# a PID namespace with its own /proc.
 # Each row compares eth0's address, /tmp/sysinfo/model, the kernel log,
 # the label MAC board.json gets, and whether the later hook ran.
 set -u
@@ -17,7 +17,7 @@ set -u
 # /tmp, and bound onto /tmp; STASH is removed afterwards.
 if [ -z "${QV_BOOT_STASH:-}" ]; then
     stash=$(mktemp -d) || exit 1
-    QV_BOOT_STASH=$stash unshare --map-root-user --net --mount --pid --fork sh "$0" "$@"
+    QV_BOOT_STASH=$stash unshare --map-root-user --net --mount --pid --fork --mount-proc sh "$0" "$@"
     status=$?
     rmdir "$stash"
     exit $status
