@@ -229,9 +229,25 @@ test_record() {
             "${unprovisioned:+$unprovisioned\n}" '' qv_info verify
         check "qv_info refuses a group address" 2 '' 'qv_info: mac: multicast address\n' \
             qv_info set mac=01:00:5e:00:00:01
+        test_eth0_address
     fi
     read_record record.now && cmp -s record.saved record.now
     verdict "the refused texts left the record alone" [ $? = 0 ]
+}
+
+# The boot applies a provisioned address to eth0 (the qv-info package's
+# /lib/preinit/01_qv_identity); a record stored since then takes effect at
+# the next boot.
+test_eth0_address() {
+    if [ ! -e /lib/preinit/01_qv_identity ]; then
+        skip "eth0 carries the record's address" "no /lib/preinit/01_qv_identity: the boot does not apply the record"
+        return 0
+    fi
+    case $unprovisioned in
+    mac:*) skip "eth0 carries the record's address" "the record's address is not provisioned (${unprovisioned%%
+*})" ;;
+    *) check "eth0 carries the record's address" 0 "$mac\n" '' cat /sys/class/net/eth0/address ;;
+    esac
 }
 
 # The store round trips: every field through its setter and the address
