@@ -501,16 +501,12 @@ int qvf::RecordUpdate::read_image()
     if (!lock_partition(folder_.get(), LOCK_EX, partition_.path, partition_.lock_wait))
         return -1;
     struct stat st;
-    switch (open_place(partition_, O_RDONLY, locked_, st)) {
-    case Place::kRefused:
-        return kRefused;
-    case Place::kFailed:
-        return -1;
-    case Place::kMissing:
+    const Place place = open_place(partition_, O_RDONLY, locked_, st);
+    if (place != Place::kOpened && place != Place::kMissing)
+        return place == Place::kRefused ? kRefused : -1;
+    if (place == Place::kMissing) {
         image_size_ = QVF_RECORD_SIZE;
         return 0; // blank, as a new record
-    case Place::kOpened:
-        break;
     }
     image_exists_ = true;
     image_mode_ = st.st_mode;
@@ -525,20 +521,12 @@ int qvf::RecordUpdate::read()
         return read_record(locked_, record, partition_.path);
     }
     struct stat st;
-    switch (open_place(partition_, O_RDONLY, locked_, st)) {
-    case Place::kRefused:
-        return kRefused;
-    case Place::kFailed:
-        return -1;
-    case Place::kMissing:
+    const Place place = open_place(partition_, O_RDONLY, locked_, st);
+    if (place != Place::kOpened && place != Place::kMissing)
+        return place == Place::kRefused ? kRefused : -1;
+    if (place == Place::kMissing || S_ISREG(st.st_mode)) {
         image_ = true;
-        return read_image();
-    case Place::kOpened:
-        break;
-    }
-    if (S_ISREG(st.st_mode)) {
-        image_ = true;
-        locked_.reset();
+        locked_.reset(); // opened again under the folder's lock
         return read_image();
     }
     if (!lock_partition(locked_.get(), LOCK_EX, partition_.path, partition_.lock_wait))
