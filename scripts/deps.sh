@@ -85,7 +85,8 @@ QV_OPENWRT_PACKAGES="make perl gawk fakeroot patchelf file pkgconf util-linux"
 QV_BOARD_PACKAGES="qemu-system-arm qemu-system-x86 cpio kmod xz-utils util-linux"
 
 # --- Devices over SSH (scripts/device-test) ---
-# The SSH client and its key generator, and ss, which finds a free port for
-# a virtual board's SSH server. That server is not installed: board/fetch
-# downloads Debian's dropbear into its cache.
-QV_DEVICE_PACKAGES="openssh-client iproute2"
+# The SSH client and its key generator, setsid, which keeps the session
+# that holds a device out of the terminal's reach, and ss, which finds a
+# free port for a virtual board's SSH server. That server is not installed:
+# board/fetch downloads Debian's dropbear into its cache.
+QV_DEVICE_PACKAGES="openssh-client util-linux iproute2"

@@ -11,11 +11,36 @@
 #   /dev/mtd3 is block2mtd over the first virtio disk, four 128 KiB erase
 #   blocks, kept in an image file on the host across boots. A small NAND
 #   simulator takes mtd0 to mtd2 first.
+#
+# At power-on the i.MX6UL's NAND is blank, unless the board has an SD card
+# (board/boot --flash, qv.flash=sd): then the card holds the partition's
+# content, which goes onto the NAND before anything reads it and back onto
+# the card at power-off (flash_keep), so that the record survives a reboot
+# as on the x86 board. Then OpenWrt's preinit runs the files of
+# /lib/preinit, the identity record's hook among them, with eth0's driver
+# loaded and the interface still down; at the first boot board_detect runs
+# the files of /etc/board.d.
 
 case $(uname -m) in
 arm*) board=imx6ul ;;
 *) board=x86 ;;
 esac
+
+# What board/boot asks of this boot on the kernel command line. nic_mac is
+# the address qemu gives the NIC that is eth0.
+mode=shell shell=0 phase=1 nandsim='' flash='' nic_mac=''
+read -r cmdline </proc/cmdline
+# shellcheck disable=SC2034 # read by the scripts that source this file
+for word in $cmdline; do
+    case $word in
+    qv.mode=*) mode=${word#qv.mode=} ;;
+    qv.shell=*) shell=${word#qv.shell=} ;;
+    qv.phase=*) phase=${word#qv.phase=} ;;
+    qv.nandsim=*) nandsim="$nandsim ${word#qv.nandsim=}" ;;
+    qv.flash=*) flash=${word#qv.flash=} ;;
+    qv.nic=*) nic_mac=${word#qv.nic=} ;;
+    esac
+done
 
 # wait_for PATH: devtmpfs adds device nodes shortly after the driver probes.
 wait_for() {
@@ -59,10 +84,27 @@ flash_off() {
 }
 
 # The board's own flash kind: what its /dev/mtd3 is at power-on, with the
-# NAND simulator's options of this boot (qv.nandsim=, in $nandsim).
+# NAND simulator's options of this boot (qv.nandsim=, in $nandsim), and the
+# content the SD card kept (qv.flash=sd, in $flash).
 flash_default() {
+    if [ "$board" = x86 ]; then
+        flash_nor
+        return
+    fi
     # shellcheck disable=SC2086 # one option a word
-    if [ "$board" = imx6ul ]; then flash_nand ${nandsim:-}; else flash_nor; fi
+    flash_nand ${nandsim:-} || return 1
+    [ "${flash:-}" = sd ] || return 0
+    # shellcheck disable=SC2086 # one module a word
+    load_modules $sd_modules_imx6ul && wait_for $sd_card &&
+        dd if=$sd_card of=/dev/mtd3 bs=2048 2>/dev/null
+}
+sd_card=/dev/mmcblk1
+
+# flash_keep: at power-off, the NAND's content onto the SD card, if any.
+flash_keep() {
+    [ "$board" = imx6ul ] && [ "${flash:-}" = sd ] || return 0
+    dd if=/dev/mtd3 of=$sd_card bs=2048 2>/dev/null
+    sync
 }
 
 # shellcheck source=board/rootfs/modules.sh
@@ -75,15 +117,43 @@ load_modules() {
     done
 }
 
-eth_start() {
+eth_load() {
     # shellcheck disable=SC2086 # one module a word
     if [ "$board" = imx6ul ]; then load_modules $eth_modules_imx6ul; else load_modules $eth_modules_x86; fi &&
-        wait_for /sys/class/net/eth0 && ip link set eth0 up
+        wait_for /sys/class/net/eth0
+}
+
+# preinit FOLDER: what OpenWrt's /etc/preinit does with the files of
+# /lib/preinit (FOLDER): sources them in order, then runs the functions
+# they added to preinit_main. In a subshell, as the preinit process is
+# one of its own.
+preinit() (
+    # shellcheck source=tests/lib/openwrt/lib/functions/preinit.sh
+    . /lib/functions/preinit.sh
+    for file in "$1"/*; do
+        # shellcheck disable=SC1090 # the files of the folder
+        . "$file"
+    done
+    boot_run_hook preinit_main
+)
+
+# board_detect: OpenWrt's /bin/board_detect at the first boot: while
+# /etc/board.json is not written, each file of /etc/board.d is sourced in
+# a subshell of its own, with CFG naming the file to write.
+board_detect() {
+    [ ! -s /etc/board.json ] || return 0
+    for file in /etc/board.d/*; do
+        # shellcheck disable=SC1090,SC2034 # the files of the folder, which read CFG
+        [ ! -s "$file" ] || (CFG=/etc/board.json && . "$file")
+    done
 }
 
 board_start() {
     # shellcheck disable=SC2086 # one module a word
     [ "$board" = x86 ] && load_modules $disk_modules_x86
-    eth_start
+    eth_load
     flash_default
+    preinit /lib/preinit
+    ip link set eth0 up
+    board_detect
 }

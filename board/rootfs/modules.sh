@@ -10,3 +10,6 @@ eth_modules_imx6ul="gpio-mxc libphy fixed_phy fwnode_mdio of_mdio selftests micr
 eth_modules_x86="e1000"
 # x86: the virtio disk under the flash.
 disk_modules_x86="virtio_pci virtio_blk"
+# i.MX6UL: the SD card that keeps the NAND's content across power-off, when
+# the board is given one (board/boot --flash).
+sd_modules_imx6ul="sdhci-esdhc-imx"

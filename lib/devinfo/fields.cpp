@@ -63,9 +63,9 @@ int get_text_field(TextField field, char *dst)
 
 qvf::StoreResult qvf::fields_store(Partition partition, const Fields &fields, unsigned which)
 {
-    RecordUpdate update(partition);
-    if (update.read() < 0)
-        return kReadFailed;
+    RecordUpdate update(partition, true);
+    if (const int read = update.read(); read < 0)
+        return read == kRefused ? kRefused : kReadFailed;
     InfoRecord &r = update.record;
     if (which & kMacBit)
         memcpy(r.mac.data(), fields.mac, kAddressBytes);
@@ -75,7 +75,7 @@ qvf::StoreResult qvf::fields_store(Partition partition, const Fields &fields, un
         memcpy(r.hardware_version.data(), fields.hardware_version, r.hardware_version.size());
     if (which & kProductTypeBit)
         memcpy(r.product_type.data(), fields.product_type, r.product_type.size());
-    return update.rewrite_device_or_image() < 0 ? kWriteFailed : kStored;
+    return update.rewrite() < 0 ? kWriteFailed : kStored;
 }
 
 int qvf::mac_address_get(uint8_t address[6])

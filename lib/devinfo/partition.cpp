@@ -9,9 +9,11 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -152,17 +154,35 @@ int verify_record(int fd, const unsigned char *record, const char *path)
 // Every program that uses the record locks the device itself, so they
 // cooperate without a lock file. A flock lock belongs to the open file:
 // whoever holds one must not take another through a second descriptor.
-bool lock_partition(int fd, int operation)
+// With a bound (seconds, not negative) the wait gives up after it, told.
+bool lock_partition(int fd, int operation, const char *path = kDevicePath, int wait = -1)
 {
-    int rc;
-    do {
-        rc = flock(fd, operation);
-    } while (rc < 0 && errno == EINTR);
-    if (rc < 0) {
-        perror("flock");
+    timespec start{};
+    if (wait >= 0 && clock_gettime(CLOCK_MONOTONIC, &start) < 0) {
+        perror("clock_gettime");
         return false;
     }
-    return true;
+    for (;;) {
+        if (flock(fd, wait < 0 ? operation : operation | LOCK_NB) == 0)
+            return true;
+        if (errno != EINTR && errno != EWOULDBLOCK) {
+            perror("flock");
+            return false;
+        }
+        if (wait < 0 || errno == EINTR)
+            continue;
+        timespec now{};
+        if (clock_gettime(CLOCK_MONOTONIC, &now) < 0) {
+            perror("clock_gettime");
+            return false;
+        }
+        if (now.tv_sec - start.tv_sec + (now.tv_nsec - start.tv_nsec) / 1e9 >= wait) {
+            fprintf(stderr, "%s: still locked by another program after %d s\n", path, wait);
+            return false;
+        }
+        const timespec pause{0, 20 * 1000 * 1000};
+        (void)nanosleep(&pause, nullptr); // woken early by a signal: only looks again sooner
+    }
 }
 
 template <size_t N>
@@ -191,10 +211,10 @@ qv::UniqueFd open_partition(const char *path, int flags)
 
 // Opens the partition and takes the lock `operation`, which lasts as long as
 // the descriptor returned (none on failure).
-qv::UniqueFd open_locked(const char *path, int flags, int operation)
+qv::UniqueFd open_locked(const char *path, int flags, int operation, int wait = -1)
 {
     qv::UniqueFd fd = open_partition(path, flags);
-    if (fd.valid() && !lock_partition(fd.get(), operation))
+    if (fd.valid() && !lock_partition(fd.get(), operation, path, wait))
         fd.reset();
     return fd;
 }
@@ -225,20 +245,17 @@ int read_record(const qv::UniqueFd &partition, InfoRecord &record, const char *p
     return 0;
 }
 
-// Holds back, for its lifetime, the signals that stop a program from the
-// console or from a script (Ctrl-C, Ctrl-\, a closed terminal, `timeout`).
-// One that arrives meanwhile stays pending and is delivered as soon as the
-// caller's own mask is back, so the program still stops. Neither call can
-// fail with these arguments.
+// Holds back, for its lifetime, every signal that can be held: one that
+// arrives meanwhile (Ctrl-C, a closed terminal, `timeout`, a user's own
+// SIGUSR1, a file-size limit's SIGXFSZ) stays pending and is delivered as
+// soon as the caller's own mask is back, so the program still ends by it,
+// after the store. Neither call can fail with these arguments.
 class HeldSignals {
 public:
     HeldSignals()
     {
-        sigset_t held{}; // no signal: all bits clear, as sigemptyset leaves it
-        (void)sigaddset(&held, SIGINT);
-        (void)sigaddset(&held, SIGTERM);
-        (void)sigaddset(&held, SIGHUP);
-        (void)sigaddset(&held, SIGQUIT);
+        sigset_t held;
+        (void)sigfillset(&held);
         (void)pthread_sigmask(SIG_BLOCK, &held, &callers_);
     }
     HeldSignals(const HeldSignals &) = delete;
@@ -281,75 +298,274 @@ int rewrite_record(const qv::UniqueFd &fd, const unsigned char *record, const ch
     return verify_record(fd.get(), record, path);
 }
 
-// What the erase leaves in an image file: 0xFF over all of it.
-int erase_image(int fd, off_t size)
+// ------------------------------------------------------------------ images
+
+// The folder a path names its file in, in `folder`; false when it does not fit.
+bool folder_of(const char *path, char (&folder)[PATH_MAX])
 {
-    uint8_t erased[4096];
-    memset(erased, qvf::kErasedByte, sizeof erased);
-    for (off_t at = 0; at < size;) {
-        const off_t left = size - at;
-        const size_t n = left < static_cast<off_t>(sizeof erased) ? static_cast<size_t>(left) : sizeof erased;
-        const ssize_t written = pwrite(fd, erased, n, at);
-        if (written <= 0) {
-            perror("write");
-            return -1;
-        }
-        at += written;
-    }
-    return 0;
+    const char *slash = strrchr(path, '/');
+    if (slash == nullptr)
+        return snprintf(folder, sizeof folder, ".") > 0;
+    const int length = slash == path ? 1 : static_cast<int>(slash - path);
+    const int n = snprintf(folder, sizeof folder, "%.*s", length, path);
+    return n > 0 && static_cast<size_t>(n) < sizeof folder;
 }
 
-// rewrite_record for a partition image in a regular file, as a flash that
-// programs single bytes.
-int rewrite_image(const qv::UniqueFd &fd, const unsigned char *record, const char *path, off_t size)
+// Whether the path's folder, links resolved, is /dev or below it: there only
+// device nodes belong, and a missing one is a driver that did not attach.
+bool in_dev(const char *path)
 {
-    const HeldSignals held;
-    if (erase_image(fd.get(), size) < 0 || write_record(fd.get(), record, 1, path) < 0)
-        return -1;
-    return verify_record(fd.get(), record, path);
+    char folder[PATH_MAX], resolved[PATH_MAX];
+    if (!folder_of(path, folder) || realpath(folder, resolved) == nullptr)
+        return false; // nothing can be made there either
+    return strcmp(resolved, "/dev") == 0 || strncmp(resolved, "/dev/", 5) == 0;
+}
+
+enum class Place { kOpened, kMissing, kFailed, kRefused };
+
+// Opens a partition a user named: a character device, or with images and
+// outside /dev a regular file (`image`). A link is not followed and a FIFO's
+// open does not wait for a writer. What is none of these is refused in one
+// line, as is a missing path where no image may be made.
+Place open_place(const Partition &partition, int flags, qv::UniqueFd &fd, struct stat &st)
+{
+    const char *path = partition.path;
+    const bool images = partition.images && !in_dev(path);
+    const char *kinds = images ? "not a character device or a regular file" : "not a character device";
+    fd = qv::open_fd(path, flags | O_NOFOLLOW | O_NONBLOCK);
+    if (!fd.valid()) {
+        const int error = errno;
+        if (error == ENOENT && images)
+            return Place::kMissing;
+        if (error == ENOENT) {
+            fprintf(stderr, "%s: %s\n", path, strerror(error));
+            return Place::kRefused;
+        }
+        // A link, a socket or a folder opened for writing fails here.
+        if (lstat(path, &st) == 0 && !S_ISCHR(st.st_mode) && !(images && S_ISREG(st.st_mode))) {
+            fprintf(stderr, "%s: %s\n", path, kinds);
+            return Place::kRefused;
+        }
+        errno = error;
+        perror(path);
+        return Place::kFailed;
+    }
+    if (fstat(fd.get(), &st) < 0) {
+        perror("fstat");
+        return Place::kFailed;
+    }
+    if (S_ISCHR(st.st_mode) || (images && S_ISREG(st.st_mode)))
+        return Place::kOpened;
+    fd.reset();
+    fprintf(stderr, "%s: %s\n", path, kinds);
+    return Place::kRefused;
+}
+
+// Writes all of data at offset; false when told.
+bool write_all(int fd, const uint8_t *data, size_t size, off_t offset)
+{
+    while (size > 0) {
+        const ssize_t written = pwrite(fd, data, size, offset);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            perror("write");
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+        offset += written;
+    }
+    return true;
+}
+
+// The image's new content in a new file: the record, then erased flash up
+// to the old image's size.
+bool fill_image(int fd, const unsigned char *record, off_t size)
+{
+    if (!write_all(fd, record, QVF_RECORD_SIZE, 0))
+        return false;
+    uint8_t erased[4096];
+    memset(erased, qvf::kErasedByte, sizeof erased);
+    for (off_t at = QVF_RECORD_SIZE; at < size;) {
+        const off_t left = size - at;
+        const size_t n = left < static_cast<off_t>(sizeof erased) ? static_cast<size_t>(left) : sizeof erased;
+        if (!write_all(fd, erased, n, at))
+            return false;
+        at += static_cast<off_t>(n);
+    }
+    return true;
+}
+
+// A new file beside the image, removed again unless it took the image's
+// place.
+class TempFile {
+public:
+    explicit TempFile(const char *image)
+    {
+        const int n = snprintf(path_, sizeof path_, "%s.new-XXXXXX", image);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof path_) {
+            fprintf(stderr, "%s: name too long\n", image);
+            return;
+        }
+        fd = qv::above_stdio(mkostemp(path_, O_CLOEXEC));
+        if (!fd.valid())
+            perror(path_);
+    }
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+    ~TempFile()
+    {
+        if (fd.valid() && !renamed_ && unlink(path_) < 0)
+            perror(path_);
+    }
+    bool rename_to(const char *image)
+    {
+        if (rename(path_, image) < 0) {
+            perror("rename");
+            return false;
+        }
+        renamed_ = true;
+        return true;
+    }
+
+    qv::UniqueFd fd;
+
+private:
+    char path_[PATH_MAX] = "";
+    bool renamed_ = false;
+};
+
+// The mode a new file gets from open(..., 0644): the umask's bits cleared.
+mode_t new_file_mode()
+{
+    const mode_t mask = umask(0); // cannot fail; put back at once
+    (void)umask(mask);
+    return 0644 & ~mask;
 }
 
 } // namespace
 
+// An image is never changed in place: the new one is written to a new file
+// in the same folder, flushed, read back and renamed over the old one, and
+// the folder is flushed. Whatever fails before the rename (a full disk, a
+// file-size limit, an I/O error) leaves the old image as it was and no new
+// file; the signals wait until the new file is in place or gone.
+int qvf::RecordUpdate::rewrite_image() const
+{
+    const char *path = partition_.path;
+    if (image_exists_ && !qv::open_fd(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK).valid()) {
+        perror(path); // an image we may not write is not replaced either
+        return -1;
+    }
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&record);
+    const HeldSignals held;
+    TempFile temp(path);
+    if (!temp.fd.valid())
+        return -1;
+    const mode_t mode = image_exists_ ? image_mode_ & 07777 : new_file_mode();
+    if (fchmod(temp.fd.get(), mode) < 0) {
+        perror("fchmod");
+        return -1;
+    }
+    if (!fill_image(temp.fd.get(), bytes, image_size_))
+        return -1;
+    if (fsync(temp.fd.get()) < 0) {
+        perror("fsync");
+        return -1;
+    }
+    if (verify_record(temp.fd.get(), bytes, path) < 0 || !temp.rename_to(path))
+        return -1;
+    if (fsync(folder_.get()) < 0) {
+        perror("fsync");
+        return -1;
+    }
+    return 0;
+}
+
+// A given partition that is an image: its folder is locked first, as a store
+// replaces the file, and the image is opened again under that lock, so a
+// store that waited reads what the one before it stored.
+int qvf::RecordUpdate::read_image()
+{
+    char folder[PATH_MAX];
+    if (!folder_of(partition_.path, folder)) {
+        fprintf(stderr, "%s: name too long\n", partition_.path);
+        return -1;
+    }
+    folder_ = qv::open_fd(folder, O_RDONLY | O_DIRECTORY);
+    if (!folder_.valid()) {
+        perror(folder);
+        return -1;
+    }
+    if (!lock_partition(folder_.get(), LOCK_EX, partition_.path, partition_.lock_wait))
+        return -1;
+    struct stat st;
+    const Place place = open_place(partition_, O_RDONLY, locked_, st);
+    if (place != Place::kOpened && place != Place::kMissing)
+        return place == Place::kRefused ? kRefused : -1;
+    if (place == Place::kMissing) {
+        image_size_ = QVF_RECORD_SIZE;
+        return 0; // blank, as a new record
+    }
+    image_exists_ = true;
+    image_mode_ = st.st_mode;
+    image_size_ = st.st_size < QVF_RECORD_SIZE ? QVF_RECORD_SIZE : st.st_size;
+    return read_record(locked_, record, partition_.path);
+}
+
 int qvf::RecordUpdate::read()
 {
-    // An image to be made exists, empty, from here on: it reads as blank.
-    // One that is there is only read here, as the device is.
-    locked_ = open_locked(partition_.path, O_RDONLY | (partition_.images ? O_CREAT : 0), LOCK_EX);
+    if (!checked_) {
+        locked_ = open_locked(partition_.path, O_RDONLY, LOCK_EX);
+        return read_record(locked_, record, partition_.path);
+    }
+    struct stat st;
+    const Place place = open_place(partition_, O_RDONLY, locked_, st);
+    if (place != Place::kOpened && place != Place::kMissing)
+        return place == Place::kRefused ? kRefused : -1;
+    if (place == Place::kMissing || S_ISREG(st.st_mode)) {
+        image_ = true;
+        locked_.reset(); // opened again under the folder's lock
+        return read_image();
+    }
+    if (!lock_partition(locked_.get(), LOCK_EX, partition_.path, partition_.lock_wait))
+        return -1;
     return read_record(locked_, record, partition_.path);
 }
 
 int qvf::RecordUpdate::rewrite() const
 {
+    if (image_)
+        return rewrite_image();
     // Not locked again: the lock belongs to the read's open file, and
     // another on this one would wait for it.
     return rewrite_record(open_partition(partition_.path, O_RDWR),
                           reinterpret_cast<const unsigned char *>(&record), partition_.path);
 }
 
-// Only the programs that carry the store compiled in write images: the
-// shared library's functions never reach this.
-int qvf::RecordUpdate::rewrite_device_or_image() const
-{
-    if (!partition_.images)
-        return rewrite();
-    const qv::UniqueFd fd = open_partition(partition_.path, O_RDWR);
-    struct stat st;
-    if (fd.valid() && fstat(fd.get(), &st) < 0) {
-        perror("fstat");
-        return -1;
-    }
-    const auto *bytes = reinterpret_cast<const unsigned char *>(&record);
-    if (fd.valid() && S_ISREG(st.st_mode))
-        return rewrite_image(fd, bytes, partition_.path, st.st_size);
-    return rewrite_record(fd, bytes, partition_.path);
-}
-
 int qvf::fields_read(Partition partition, Fields &fields)
 {
+    qv::UniqueFd fd;
+    struct stat st;
+    switch (open_place(partition, O_RDONLY, fd, st)) {
+    case Place::kRefused:
+        return kRefused;
+    case Place::kFailed:
+        return kReadFailed;
+    case Place::kMissing:
+        errno = ENOENT;
+        perror(partition.path);
+        return kReadFailed;
+    case Place::kOpened:
+        break;
+    }
+    // An image is replaced whole, never changed in place: its lock only
+    // waits for whoever holds it, as the device's does.
     InfoRecord record;
-    if (read_record(open_locked(partition.path, O_RDONLY, LOCK_SH), record, partition.path) < 0)
-        return -1;
+    if (!lock_partition(fd.get(), LOCK_SH, partition.path, partition.lock_wait) ||
+        read_record(fd, record, partition.path) < 0)
+        return kReadFailed;
     memcpy(fields.mac, record.mac.data(), sizeof fields.mac);
     memcpy(fields.uid, record.uid.data(), sizeof fields.uid);
     memcpy(fields.hardware_version, record.hardware_version.data(), sizeof fields.hardware_version);

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <sys/types.h>
+
 namespace qvf {
 
 inline constexpr const char *kDevicePath = kInformationPartition.path;
@@ -31,26 +33,39 @@ static_assert(offsetof(InfoRecord, product_type) == 72);
 // Erased flash reads 0xFF: a field whose first byte is 0xFF was never set.
 inline constexpr uint8_t kErasedByte = 0xFF;
 
-// One change of the record. read() takes the partition's exclusive lock,
-// which this object holds until it goes out of scope, so no other program's
-// update falls between the read and the rewrite. Both report a failure
-// themselves and return -1.
+// One change of the record. read() takes the partition's exclusive lock (an
+// image's: its folder's), which this object holds until it goes out of
+// scope, so no other program's update falls between the read and the
+// rewrite. Both report a failure themselves and return -1; read() returns
+// kRefused for a path refused by the checks of a given partition.
 class RecordUpdate {
 public:
-    explicit RecordUpdate(Partition partition = kInformationPartition) : partition_(partition) {}
+    // checked: the partition is one a user named (the programs' own
+    // stores), and its path is checked as Partition says before use.
+    explicit RecordUpdate(Partition partition = kInformationPartition, bool checked = false)
+        : partition_(partition), checked_(checked)
+    {
+    }
     int read();
     // Erases the partition and writes `record` through a descriptor opened
-    // for writing.
+    // for writing; an image is replaced by a new file holding it.
     int rewrite() const;
-    // rewrite(), or where the partition may be an image and is a regular
-    // file, the same for the image.
-    int rewrite_device_or_image() const;
 
     InfoRecord record{};
 
 private:
+    int read_image();
+    int rewrite_image() const;
+
     Partition partition_;
+    bool checked_;
     qv::UniqueFd locked_;
+    // An image's: its folder (locked), and what the read found there.
+    qv::UniqueFd folder_;
+    bool image_ = false;
+    bool image_exists_ = false;
+    mode_t image_mode_ = 0;
+    off_t image_size_ = 0;
 };
 
 } // namespace qvf

@@ -209,6 +209,7 @@ EOF
             same_text "qv_info and the library agree on the hardware version" hdv
             same_text "qv_info and the library agree on the product type" prdt
         fi
+        test_eth0_address
     fi
 }
 
@@ -217,6 +218,22 @@ EOF
 test_refusals_kept_the_record() {
     read_record record.now && cmp -s record.saved record.now
     checks_verdict "the refused command lines left the record alone" [ $? = 0 ]
+}
+
+# The boot applies a provisioned address to eth0 (the qv-info package's
+# /lib/preinit/01_qv_identity); a record stored since then takes effect at
+# the next boot.
+test_eth0_address() {
+    local provisioned
+    if [ ! -e /lib/preinit/01_qv_identity ]; then
+        checks_skip "eth0 carries the record's address" "no /lib/preinit/01_qv_identity: the boot does not apply the record"
+        return 0
+    fi
+    provisioned=$(qv_info show -p | sed -n 1p)
+    case $provisioned in
+    mac=*) checks_run "eth0 carries the record's address" 0 "$mac\n" '' cat /sys/class/net/eth0/address ;;
+    *) checks_skip "eth0 carries the record's address" "the record's address is not provisioned (${provisioned:-qv_info did not say})" ;;
+    esac
 }
 
 # The store round trips: every field through its setter and the address

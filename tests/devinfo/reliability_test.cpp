@@ -202,6 +202,9 @@ const StoppedStore kStoppedStores[] = {
      RecordBytes{kOldRecord}.mac({2, 0x11, 0x22, 0x33, 0x44, 0x55, 0, 0}).bytes},
     {"uid_set_quit", SIGQUIT, [] { return qvf_uid_set(kNewUid); },
      RecordBytes{kOldRecord}.uid("uid-new").bytes},
+    // Not only the stopping signals: any that would end the program.
+    {"prdt_set_user_signal", SIGUSR1, [] { return qvf_prdt_set(kNewUid); },
+     RecordBytes{kOldRecord}.product_type("uid-new").bytes},
     // The caller's own mask is what comes back: a signal it blocked stays
     // blocked, and pending, until it unblocks it.
     {"blocked_by_the_caller", SIGTERM, [] { return qvf_raw_write(kRecord.data()); }, kRecord, true},
@@ -255,7 +258,7 @@ TEST_P(StoppedStores, TheSignalComesOnceTheRecordIsBack)
     const int status = capture_call(p.store).status;
     sigset_t after;
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, nullptr, &after), 0);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    for (int s = 1; s < SIGRTMIN; ++s)
         EXPECT_EQ(sigismember(&after, s), sigismember(&callers, s)) << "the caller's mask is back: " << s;
     EXPECT_EQ(g_deliveries, p.caller_blocks ? 0 : 1);
     ASSERT_EQ(pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr), 0);

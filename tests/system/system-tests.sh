@@ -7,9 +7,10 @@
 # the board /usr/share/qv/cases), and what needs a real kernel. Serves both
 # boards; where their hardware differs, so do the expected values. PHASE 2
 # is the boot after a reboot: it checks only that the flash kept what
-# phase 1 stored last. The phases disk-bad-record, disk-bad-block and
-# disk-lost-writes are boots of the x86 board whose disk qemu makes fail,
-# slow-disk one whose disk qemu reads slowly (see board/system-test).
+# phase 1 stored last, and that the boot applied it. The phases
+# disk-bad-record, disk-bad-block and disk-lost-writes are boots of the x86
+# board whose disk qemu makes fail, slow-disk one whose disk qemu reads
+# slowly (see board/system-test).
 #
 # TAP (tests/lib/checks.sh): one line per case ("ok", "not ok" with the
 # differences, or "ok ... # SKIP" with the reason, such as a program this
@@ -566,6 +567,27 @@ test_disk_lost_writes() {
     checks_run "$f: the next read, without the cache" 255 'qv_raw_read fail\n' "read: $eio" qv_setmac
 }
 
+# The record applied at boot: board.sh's preinit ran the hook
+# /lib/preinit/01_qv_identity before eth0 came up. Phase 1 starts from a
+# blank flash; phase 2 from the record phase 1 left, whose address differs
+# from the one qemu gives the NIC.
+eth0_mac() { cat /sys/class/net/eth0/address; }
+boot_log() { dmesg | sed -n 's/^\[[ 0-9.]*\] \(qv_identity: \)/\1/p'; }
+test_identity_at_boot() {
+    checks_have qv_info "the record applied at boot" || return 0
+    if [ "$phase" = 2 ]; then
+        checks_run "at boot, eth0 took the record's address" 0 "$kept_mac\n" '' eth0_mac
+        checks_run "at boot, the product type became the model" 0 'QV-MR16-PL4C2-AX-0123456789abcde\n' '' \
+            cat /tmp/sysinfo/model
+        checks_run "at boot, nothing was left to the driver or to OpenWrt" 0 '' '' boot_log
+        return 0
+    fi
+    checks_run "a blank record at boot: eth0 keeps the address qemu gives it" 0 "$nic_mac\n" '' eth0_mac
+    checks_run "a blank record at boot: the kernel log says what was left and why" 0 \
+        "qv_identity: eth0's address left to the driver and the model left to OpenWrt: mac: not set; prdt: not set\n" \
+        '' boot_log
+}
+
 # end_phase: the plan and the count; the failures are the exit status.
 end_phase() {
     checks_done
@@ -592,12 +614,14 @@ disk-bad-record | disk-bad-block | disk-lost-writes)
 esac
 
 if [ "$phase" = 2 ]; then
+    test_identity_at_boot
     checks_have qv_setmac "the address survives a reboot" &&
         checks_run "the address survives a reboot" 0 "mac = [$kept_mac]\n" '' qv_setmac
     checks_have qvf-fields "the product type survives a reboot" &&
         checks_run "the product type survives a reboot" 0 'QV-MR16-PL4C2-AX-0123456789abcde\n' '' \
             qvf-fields get prdt
 else
+    test_identity_at_boot
     test_record
     checks_table /usr/share/qv/cases/*.cases
     test_new_address
@@ -615,11 +639,11 @@ else
     test_mdio
     test_switch
     test_other_user
-    if [ "$board" = x86 ] && checks_have qvf-fields "a product type to keep across a reboot"; then
+    if checks_have qvf-fields "a product type to keep across a reboot"; then
         checks_run "a product type to keep across a reboot" 0 '' '' \
             qvf-fields set prdt QV-MR16-PL4C2-AX-0123456789abcde
     fi
-    if [ "$board" = x86 ] && checks_have qv_setmac "an address to keep across a reboot"; then
+    if checks_have qv_setmac "an address to keep across a reboot"; then
         checks_run "an address to keep across a reboot" 0 \
             'mac [0] = [0a]\nmac [1] = [0b]\nmac [2] = [0c]\nmac [3] = [0d]\nmac [4] = [0e]\nmac [5] = [0f]\n' '' \
             qv_setmac $kept_mac

@@ -2,7 +2,7 @@
 
 #include "info.hpp"
 
-#include "hex_digit.hpp"
+#include "mac_address.hpp"
 #include "qvf_static.hpp"
 #include "unique_fd.hpp"
 
@@ -24,13 +24,18 @@ constexpr int kRefused = 2;
 constexpr int kFailed = -1;
 
 constexpr char kUsage[] =
-    "usage: qv_info [-d PATH] [show] [-j]\n"
-    "       qv_info [-d PATH] get FIELD\n"
-    "       qv_info [-d PATH] set FIELD=VALUE...\n"
-    "       qv_info [-d PATH] set -f FILE    (FILE - is standard input)\n"
-    "       qv_info [-d PATH] verify\n"
+    "usage: qv_info [-d PATH] [-w SECONDS] [show] [-j|-p]\n"
+    "       qv_info [-d PATH] [-w SECONDS] get FIELD\n"
+    "       qv_info [-d PATH] [-w SECONDS] set FIELD=VALUE...\n"
+    "       qv_info [-d PATH] [-w SECONDS] set -f FILE    (FILE - is standard input)\n"
+    "       qv_info [-d PATH] [-w SECONDS] verify [-j]\n"
     "FIELD is mac, uid, hdv or prdt. PATH is the partition (/dev/mtd3 unless\n"
-    "given), or a file holding a partition image.\n";
+    "given), or a file holding a partition image. -w waits at most SECONDS\n"
+    "for the record's lock. show -p shows the provisioned fields and why the\n"
+    "others are not; verify -j shows the record as JSON with its verdict.\n";
+
+// The longest wait for the lock that -w takes: an hour.
+constexpr unsigned long kMaxLockWait = 3600;
 
 // A factory's file of assignments is a few lines; anything far larger is
 // not one.
@@ -110,12 +115,53 @@ void print_value(const qvf::Fields &fields, const Field &field, bool json)
         print_escaped(stdout, text_of(fields, field));
 }
 
-void show(const qvf::Fields &fields, bool json)
+// Why a field is not provisioned, or null when it is.
+const char *unprovisioned(const qvf::Fields &fields, const Field &field)
 {
-    if (!json) {
+    if (field.text == nullptr) {
+        const char *why = qv::not_unicast(fields.mac);
+        return why == qv::kAllZeros ? "not set" : why; // a blank field reads as zeros
+    }
+    const string_view text = text_of(fields, field);
+    if (text.empty())
+        return "not set";
+    for (const char c : text)
+        if (!printable(static_cast<unsigned char>(c)))
+            return "not printable";
+    return nullptr;
+}
+
+bool provisioned(const qvf::Fields &fields)
+{
+    for (const Field &f : kFields)
+        if (unprovisioned(fields, f) != nullptr)
+            return false;
+    return true;
+}
+
+// How show and verify print the record.
+enum class Form {
+    kText,      // FIELD=VALUE lines
+    kJson,      // one JSON object
+    kVerdict,   // the JSON object and "provisioned"
+    kProvisioned, // FIELD=VALUE where provisioned, else FIELD: why not
+};
+
+void show(const qvf::Fields &fields, Form form)
+{
+    if (form == Form::kText || form == Form::kProvisioned) {
         for (const Field &f : kFields) {
+            const char *why = form == Form::kProvisioned ? unprovisioned(fields, f) : nullptr;
+            if (why != nullptr) {
+                printf("%s: %s\n", f.name, why);
+                continue;
+            }
             printf("%s=", f.name);
-            print_value(fields, f, false);
+            // A provisioned text is printable throughout: its bytes as they are.
+            if (const string_view text = f.text ? text_of(fields, f) : ""; form == Form::kProvisioned && f.text)
+                printf("%.*s", static_cast<int>(text.size()), text.data());
+            else
+                print_value(fields, f, false);
             (void)putchar('\n');
         }
         return;
@@ -127,25 +173,9 @@ void show(const qvf::Fields &fields, bool json)
         (void)putchar('"');
         separator = ",";
     }
+    if (form == Form::kVerdict)
+        printf(",\"provisioned\":%s", provisioned(fields) ? "true" : "false");
     puts("}");
-}
-
-// Why a field is not provisioned, or null when it is.
-const char *unprovisioned(const qvf::Fields &fields, const Field &field)
-{
-    if (field.text == nullptr) {
-        const uint8_t *m = fields.mac;
-        if ((m[0] | m[1] | m[2] | m[3] | m[4] | m[5]) == 0)
-            return "not set";
-        return (m[0] & 0x01) ? "multicast address" : nullptr;
-    }
-    const string_view text = text_of(fields, field);
-    if (text.empty())
-        return "not set";
-    for (const char c : text)
-        if (!printable(static_cast<unsigned char>(c)))
-            return "not printable";
-    return nullptr;
 }
 
 int verify(const qvf::Fields &fields)
@@ -187,16 +217,12 @@ const char *parse_mac(string_view text, uint8_t mac[6])
     if (text.size() != 17 || (text[2] != ':' && text[2] != '-'))
         return format;
     for (size_t i = 0; i < 6; ++i) {
-        const int high = qv::hex_digit(text[3 * i]);
-        const int low = qv::hex_digit(text[3 * i + 1]);
-        if (high < 0 || low < 0 || (i < 5 && text[3 * i + 2] != text[2]))
+        const int byte = qv::mac_text_byte(text, i);
+        if (byte < 0 || (i < 5 && text[3 * i + 2] != text[2]))
             return format;
-        mac[i] = static_cast<uint8_t>(high * 16 + low);
+        mac[i] = static_cast<uint8_t>(byte);
     }
-    if ((mac[0] | mac[1] | mac[2] | mac[3] | mac[4] | mac[5]) == 0)
-        return "all zeros";
-    // The group bit (the broadcast address has it too): many devices.
-    return (mac[0] & 0x01) ? "multicast address" : nullptr;
+    return qv::not_unicast(mac);
 }
 
 const char *parse_text(string_view text, char (&field)[QVF_TEXT_FIELD_SIZE])
@@ -315,11 +341,14 @@ int usage_error(const char *what)
     return kRefused;
 }
 
+// A path refused as no place for the record has been told in one line.
 int read_fields(const qvf::Partition &partition, qvf::Fields &fields)
 {
-    if (qvf::fields_read(partition, fields) == 0)
+    const int read = qvf::fields_read(partition, fields);
+    if (read == 0)
         return 0;
-    fprintf(stderr, "qv_info: the record on %s could not be read\n", partition.path);
+    if (read != qvf::kRefused)
+        fprintf(stderr, "qv_info: the record on %s could not be read\n", partition.path);
     return kFailed;
 }
 
@@ -351,6 +380,8 @@ int store(const qvf::Partition &partition, int argc, char **argv)
     case qvf::kReadFailed:
         fprintf(stderr, "qv_info: the record on %s could not be read\n", partition.path);
         return kFailed;
+    case qvf::kRefused:
+        return kFailed;
     case qvf::kWriteFailed:
         break;
     }
@@ -362,21 +393,39 @@ int store(const qvf::Partition &partition, int argc, char **argv)
 int run(const qvf::Partition &partition, bool json, const char *command, int argc, char **argv)
 {
     if (strcmp(command, "set") == 0)
-        return json ? usage_error("-j is for show") : store(partition, argc, argv);
+        return json ? usage_error("-j is for show and verify") : store(partition, argc, argv);
     qvf::Fields fields;
     if (strcmp(command, "show") == 0) {
+        bool only_provisioned = false;
         for (int i = 0; i < argc; ++i) {
-            if (strcmp(argv[i], "-j") != 0)
-                return usage_error("show takes only -j");
-            json = true;
+            if (strcmp(argv[i], "-j") == 0)
+                json = true;
+            else if (strcmp(argv[i], "-p") == 0)
+                only_provisioned = true;
+            else
+                return usage_error("show takes only -j or -p");
         }
+        if (json && only_provisioned)
+            return usage_error("show takes only -j or -p");
         if (read_fields(partition, fields) < 0)
             return kFailed;
-        show(fields, json);
-        return 0;
+        show(fields, json ? Form::kJson : only_provisioned ? Form::kProvisioned : Form::kText);
+        return only_provisioned && !provisioned(fields) ? kNotProvisioned : 0;
+    }
+    if (strcmp(command, "verify") == 0) {
+        if (argc == 1 && strcmp(argv[0], "-j") == 0)
+            json = true;
+        else if (argc != 0)
+            return usage_error("verify takes only -j");
+        if (read_fields(partition, fields) < 0)
+            return kFailed;
+        if (!json)
+            return verify(fields);
+        show(fields, Form::kVerdict);
+        return provisioned(fields) ? 0 : kNotProvisioned;
     }
     if (json)
-        return usage_error("-j is for show");
+        return usage_error("-j is for show and verify");
     if (strcmp(command, "get") == 0) {
         if (argc != 1)
             return usage_error("get takes one FIELD");
@@ -389,12 +438,24 @@ int run(const qvf::Partition &partition, bool json, const char *command, int arg
         (void)putchar('\n');
         return 0;
     }
-    if (strcmp(command, "verify") == 0) {
-        if (argc != 0)
-            return usage_error("verify takes no arguments");
-        return read_fields(partition, fields) < 0 ? kFailed : verify(fields);
-    }
     return usage_error("unknown command");
+}
+
+// SECONDS of -w: a whole decimal number up to kMaxLockWait.
+bool parse_seconds(const char *text, int &seconds)
+{
+    unsigned long value = 0;
+    if (*text == '\0')
+        return false;
+    for (const char *c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned long>(*c - '0');
+        if (value > kMaxLockWait)
+            return false;
+    }
+    seconds = static_cast<int>(value);
+    return true;
 }
 
 } // namespace
@@ -409,12 +470,17 @@ int tool_main(int argc, char **argv)
             fputs(kUsage, stdout);
             return 0;
         }
-        if (strcmp(argv[i], "-j") == 0)
+        if (strcmp(argv[i], "-j") == 0) {
             json = true;
-        else if (strcmp(argv[i], "-d") == 0 && i + 1 < argc && partition.images == false)
-            partition = qvf::Partition{argv[++i], true};
-        else
-            return usage_error("unknown option, or -d without PATH or given twice");
+        } else if (strcmp(argv[i], "-d") == 0 && i + 1 < argc && partition.images == false) {
+            partition.path = argv[++i];
+            partition.images = true;
+        } else if (strcmp(argv[i], "-w") == 0 && i + 1 < argc && partition.lock_wait < 0) {
+            if (!parse_seconds(argv[++i], partition.lock_wait))
+                return usage_error("-w takes whole SECONDS from 0 to 3600");
+        } else {
+            return usage_error("unknown option, or -d or -w without its value or given twice");
+        }
     }
     const char *command = i < argc ? argv[i++] : "show";
     return run(partition, json, command, argc - i, argv + i);

@@ -2,6 +2,7 @@
 
 #include "mdiorw.hpp"
 
+#include "hex_digit.hpp"
 #include "mii.hpp"
 
 #include <array>
@@ -13,22 +14,11 @@ using mdio::MiiContext;
 
 constexpr const char *kInterface = "eth0";
 
-int hex_digit(char c)
-{
-    if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 int parse_hex(const char *digits, uint32_t &value)
 {
     uint32_t v = 0;
     for (const char *p = digits; *p != '\0'; ++p) {
-        const int digit = hex_digit(*p);
+        const int digit = qv::hex_digit(*p);
         if (digit < 0 || v > 0x0FFFFFFFu) {
             value = v;
             return -1;

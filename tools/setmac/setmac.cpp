@@ -2,7 +2,7 @@
 
 #include "setmac.hpp"
 
-#include "hex_digit.hpp"
+#include "mac_address.hpp"
 #include "qvf_static.hpp"
 
 #include <cstdio>
@@ -10,14 +10,7 @@
 
 namespace {
 
-constexpr uint8_t kNotHex = 255;
 constexpr int kMacBytes = 6;
-
-uint8_t hex_value(char c)
-{
-    const int value = qv::hex_digit(c);
-    return value < 0 ? kNotHex : static_cast<uint8_t>(value);
-}
 
 int show_mac()
 {
@@ -35,8 +28,7 @@ int store_mac(const char *text)
         puts("invalid mac format");
         return -1;
     }
-    // The group bit: such an address names many devices, never one.
-    if (address[0] & 0x01) {
+    if (qv::is_group_address(address)) {
         puts("invalid mac address: multicast");
         return -1;
     }
@@ -47,15 +39,12 @@ int store_mac(const char *text)
 
 bool setmac::parse_mac_text(const char *text, uint8_t address[6])
 {
-    const std::string_view s(text);
-    auto at = [&s](size_t i) { return i < s.size() ? s[i] : '\0'; };
+    // Any separator, and whatever follows the sixth pair, is taken.
     for (int i = 0; i < kMacBytes; ++i) {
-        const size_t pos = 3 * static_cast<size_t>(i);
-        const uint8_t high = hex_value(at(pos));
-        const uint8_t low = hex_value(at(pos + 1));
-        if (high == kNotHex || low == kNotHex)
+        const int byte = qv::mac_text_byte(text, static_cast<size_t>(i));
+        if (byte < 0)
             return false;
-        address[i] = static_cast<uint8_t>(high * 16 + low);
+        address[i] = static_cast<uint8_t>(byte);
         printf("mac [%d] = [%02x]\n", i, address[i]);
     }
     return true;

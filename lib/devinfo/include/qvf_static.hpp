@@ -12,12 +12,15 @@
 namespace qvf {
 
 // Where the record is kept: the information partition, or another MTD
-// device. With images, a regular file there holds a partition image, for
-// records made offline: a store erases it to 0xFF throughout, as the flash's
-// erase leaves a partition, and creates it when it is missing.
+// device. With images, a regular file there (outside /dev) holds a partition
+// image, for records made offline: everything past the record reads as
+// erased flash (0xFF), and a store replaces the whole file at once, making it
+// when it is missing. Nothing else is opened there: not a link, a FIFO, a
+// folder or a block device, and under /dev nothing but a device.
 struct Partition {
     const char *path;
     bool images;
+    int lock_wait = -1; // seconds to wait for the record's lock at most; -1: no bound
 };
 inline constexpr Partition kInformationPartition{"/dev/mtd3", false};
 
@@ -38,9 +41,12 @@ enum FieldBits : unsigned {
     kProductTypeBit = 8,
 };
 
-enum StoreResult { kStored = 0, kReadFailed = -1, kWriteFailed = -2 };
+// kRefused: the path is not one the record may be kept at (above), or is
+// missing where nothing may be made; told in one line, nothing was opened
+// for writing.
+enum StoreResult { kStored = 0, kReadFailed = -1, kWriteFailed = -2, kRefused = -3 };
 
-// Reads every field.
+// Reads every field: 0, kReadFailed or kRefused.
 int fields_read(Partition partition, Fields &fields);
 // Stores the fields named in `which` and keeps the others as read: one read,
 // one erase, one write and one read-back, under the record's lock.
