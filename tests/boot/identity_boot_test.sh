@@ -15,9 +15,14 @@ set -u
 # onto which the program and the files under test are copied first (they
 # may lie under the PC's /tmp). It is made in STASH, a folder of the PC's
 # /tmp, and bound onto /tmp; STASH is removed afterwards.
+# Root needs no user namespace, and inside some sandboxes (bubblewrap) one
+# could not mount its /proc.
 if [ -z "${QV_BOOT_STASH:-}" ]; then
     stash=$(mktemp -d) || exit 1
-    QV_BOOT_STASH=$stash unshare --map-root-user --net --mount --pid --fork --mount-proc sh "$0" "$@"
+    userns=--map-root-user
+    [ "$(id -u)" != 0 ] || userns=
+    # shellcheck disable=SC2086 # none or one option
+    QV_BOOT_STASH=$stash unshare $userns --net --mount --pid --fork --mount-proc sh "$0" "$@"
     status=$?
     rmdir "$stash"
     exit $status
