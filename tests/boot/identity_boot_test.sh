@@ -106,7 +106,7 @@ label=system.label_macaddr=02:11:22:33:44:66
 unread="qv_info: the record on $work/image could not be read"
 # name|how the image is made|how it boots|eth0|model|log|board.json
 while IFS='|' read -r name make how eth0 model log json; do
-    eval "$make" >/dev/null || { fail "$name: the image"; continue; }
+    eval "$make" >/dev/null || { checks_fail "$name: the image"; continue; }
     # shellcheck disable=SC2086 # the command's words
     checks_run "$name" 0 "eth0 $eth0\nmodel $model\nlog $log\nboard.json $json\nthe later hook ran\n" '' $how
 done <<ROWS
