@@ -76,7 +76,6 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Runs, ::testing::Values(
     RunCase{"verify_odd", {"verify"}, {"mac: multicast address\nuid: not printable\nprdt: not set\n", "", 1}, kOdd},
     RunCase{"show_provisioned", {"show", "-p"}, {kShown, "", 0}, kProvisioned},
     RunCase{"show_provisioned_odd", {"show", "-p"}, {"mac: multicast address\nuid: not printable\nhdv=" + k32H + "\nprdt: not set\n", "", 1}, kOdd},
-    RunCase{"verify_json_odd", {"-j", "verify"}, {"{\"mac\":\"03:00:00:00:00:01\",\"uid\":\"a\\\\b\\\"c\\u000a\\u007f\\u0080\",\"hdv\":\"" + k32H + "\",\"prdt\":\"\",\"provisioned\":false}\n", "", 1}, kOdd},
     RunCase{"set_four", {"set", "mac=02-AA-bb-cc-dd-ee", "uid=SN 1", "hdv=", "prdt=P"}, {"", "", 0}, kBlank, four_set().bytes},
     RunCase{"set_keeps_the_rest", {"set", "uid=SN0002"}, {"", "", 0}, kProvisioned, RecordBytes{.bytes = kProvisioned}.uid("SN0002").bytes},
     RunCase{"missing_device", {"set", "uid=x"}, {"", "/dev/mtd3: No such file or directory\n", 255}, kBlank, {},

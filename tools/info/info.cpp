@@ -158,8 +158,8 @@ void show(const qvf::Fields &fields, Form form)
             }
             printf("%s=", f.name);
             // A provisioned text is printable throughout: its bytes as they are.
-            if (const string_view text = f.text ? text_of(fields, f) : ""; form == Form::kProvisioned && f.text)
-                printf("%.*s", static_cast<int>(text.size()), text.data());
+            if (form == Form::kProvisioned && f.text != nullptr)
+                printf("%.*s", static_cast<int>(text_of(fields, f).size()), fields.*f.text);
             else
                 print_value(fields, f, false);
             (void)putchar('\n');
