@@ -154,30 +154,34 @@ int verify_record(int fd, const unsigned char *record, const char *path)
 // Every program that uses the record locks the device itself, so they
 // cooperate without a lock file. A flock lock belongs to the open file:
 // whoever holds one must not take another through a second descriptor.
-// With a bound (seconds, not negative) the wait gives up after it, told.
-bool lock_partition(int fd, int operation, const char *path = kDevicePath, int wait = -1)
+// With a bound (milliseconds, not negative) the wait gives up after it, told.
+bool lock_partition(int fd, int operation, const char *path = kDevicePath, int wait_ms = -1)
 {
     timespec start{};
-    if (wait >= 0 && clock_gettime(CLOCK_MONOTONIC, &start) < 0) {
+    if (wait_ms >= 0 && clock_gettime(CLOCK_MONOTONIC, &start) < 0) {
         perror("clock_gettime");
         return false;
     }
     for (;;) {
-        if (flock(fd, wait < 0 ? operation : operation | LOCK_NB) == 0)
+        if (flock(fd, wait_ms < 0 ? operation : operation | LOCK_NB) == 0)
             return true;
         if (errno != EINTR && errno != EWOULDBLOCK) {
             perror("flock");
             return false;
         }
-        if (wait < 0 || errno == EINTR)
+        if (wait_ms < 0 || errno == EINTR)
             continue;
         timespec now{};
         if (clock_gettime(CLOCK_MONOTONIC, &now) < 0) {
             perror("clock_gettime");
             return false;
         }
-        if (now.tv_sec - start.tv_sec + (now.tv_nsec - start.tv_nsec) / 1e9 >= wait) {
-            fprintf(stderr, "%s: still locked by another program after %d s\n", path, wait);
+        const long waited_ms = (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+        if (waited_ms >= wait_ms) {
+            if (wait_ms % 1000 == 0)
+                fprintf(stderr, "%s: still locked by another program after %d s\n", path, wait_ms / 1000);
+            else
+                fprintf(stderr, "%s: still locked by another program after %d ms\n", path, wait_ms);
             return false;
         }
         const timespec pause{0, 20 * 1000 * 1000};
@@ -498,7 +502,7 @@ int qvf::RecordUpdate::read_image()
         perror(folder);
         return -1;
     }
-    if (!lock_partition(folder_.get(), LOCK_EX, partition_.path, partition_.lock_wait))
+    if (!lock_partition(folder_.get(), LOCK_EX, partition_.path, partition_.lock_wait_ms))
         return -1;
     struct stat st;
     const Place place = open_place(partition_, O_RDONLY, locked_, st);
@@ -529,7 +533,7 @@ int qvf::RecordUpdate::read()
         locked_.reset(); // opened again under the folder's lock
         return read_image();
     }
-    if (!lock_partition(locked_.get(), LOCK_EX, partition_.path, partition_.lock_wait))
+    if (!lock_partition(locked_.get(), LOCK_EX, partition_.path, partition_.lock_wait_ms))
         return -1;
     return read_record(locked_, record, partition_.path);
 }
@@ -563,7 +567,7 @@ int qvf::fields_read(Partition partition, Fields &fields)
     // An image is replaced whole, never changed in place: its lock only
     // waits for whoever holds it, as the device's does.
     InfoRecord record;
-    if (!lock_partition(fd.get(), LOCK_SH, partition.path, partition.lock_wait) ||
+    if (!lock_partition(fd.get(), LOCK_SH, partition.path, partition.lock_wait_ms) ||
         read_record(fd, record, partition.path) < 0)
         return kReadFailed;
     memcpy(fields.mac, record.mac.data(), sizeof fields.mac);

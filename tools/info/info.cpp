@@ -441,8 +441,8 @@ int run(const qvf::Partition &partition, bool json, const char *command, int arg
     return usage_error("unknown command");
 }
 
-// SECONDS of -w: a whole decimal number up to kMaxLockWait.
-bool parse_seconds(const char *text, int &seconds)
+// SECONDS of -w, a whole decimal number up to kMaxLockWait, in milliseconds.
+bool parse_seconds(const char *text, int &milliseconds)
 {
     unsigned long value = 0;
     if (*text == '\0')
@@ -454,7 +454,7 @@ bool parse_seconds(const char *text, int &seconds)
         if (value > kMaxLockWait)
             return false;
     }
-    seconds = static_cast<int>(value);
+    milliseconds = static_cast<int>(value) * 1000;
     return true;
 }
 
@@ -475,8 +475,8 @@ int tool_main(int argc, char **argv)
         } else if (strcmp(argv[i], "-d") == 0 && i + 1 < argc && partition.images == false) {
             partition.path = argv[++i];
             partition.images = true;
-        } else if (strcmp(argv[i], "-w") == 0 && i + 1 < argc && partition.lock_wait < 0) {
-            if (!parse_seconds(argv[++i], partition.lock_wait))
+        } else if (strcmp(argv[i], "-w") == 0 && i + 1 < argc && partition.lock_wait_ms < 0) {
+            if (!parse_seconds(argv[++i], partition.lock_wait_ms))
                 return usage_error("-w takes whole SECONDS from 0 to 3600");
         } else {
             return usage_error("unknown option, or -d or -w without its value or given twice");

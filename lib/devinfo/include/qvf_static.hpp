@@ -19,10 +19,10 @@ namespace qvf {
 // folder or a block device, and under /dev nothing but a device.
 struct Partition {
     const char *path;
-    bool images;
-    int lock_wait = -1; // seconds to wait for the record's lock at most; -1: no bound
+    int lock_wait_ms = -1; // how long to wait for the record's lock at most; -1: no bound
+    bool images = false;
 };
-inline constexpr Partition kInformationPartition{"/dev/mtd3", false};
+inline constexpr Partition kInformationPartition{"/dev/mtd3"};
 
 // The record's four fields. Texts are NUL-padded, with no NUL when they
 // fill the field; a blank field reads as zeros.
