@@ -16,7 +16,8 @@ using TextField = std::array<uint8_t, QVF_TEXT_FIELD_SIZE> InfoRecord::*;
 // The MAC field holds the address, then two spare bytes.
 constexpr size_t kAddressBytes = 6;
 
-int read_record(InfoRecord &record)
+// A getter's read of the whole record, its failure told as the getters tell it.
+int read_for_get(InfoRecord &record)
 {
     if (qvf_raw_read(reinterpret_cast<unsigned char *>(&record)) < 0) {
         puts("qv_raw_read fail");
@@ -53,7 +54,7 @@ int get_text_field(TextField field, char *dst)
         return -1;
     }
     InfoRecord record;
-    if (read_record(record) < 0)
+    if (read_for_get(record) < 0)
         return -1;
     memcpy(dst, (record.*field).data(), QVF_TEXT_FIELD_SIZE);
     return 0;
@@ -61,12 +62,16 @@ int get_text_field(TextField field, char *dst)
 
 } // namespace
 
-qvf::StoreResult qvf::fields_store(Partition partition, const Fields &fields, unsigned which)
+void qvf::fields_of(const InfoRecord &record, Fields &fields)
 {
-    RecordUpdate update(partition, true);
-    if (const int read = update.read(); read < 0)
-        return read == kRefused ? kRefused : kReadFailed;
-    InfoRecord &r = update.record;
+    memcpy(fields.mac, record.mac.data(), sizeof fields.mac);
+    memcpy(fields.uid, record.uid.data(), sizeof fields.uid);
+    memcpy(fields.hardware_version, record.hardware_version.data(), sizeof fields.hardware_version);
+    memcpy(fields.product_type, record.product_type.data(), sizeof fields.product_type);
+}
+
+void qvf::replace_fields(InfoRecord &r, const Fields &fields, unsigned which)
+{
     if (which & kMacBit)
         memcpy(r.mac.data(), fields.mac, kAddressBytes);
     if (which & kUidBit)
@@ -75,13 +80,21 @@ qvf::StoreResult qvf::fields_store(Partition partition, const Fields &fields, un
         memcpy(r.hardware_version.data(), fields.hardware_version, r.hardware_version.size());
     if (which & kProductTypeBit)
         memcpy(r.product_type.data(), fields.product_type, r.product_type.size());
+}
+
+qvf::StoreResult qvf::fields_store(Partition partition, const Fields &fields, unsigned which)
+{
+    RecordUpdate update(partition, true);
+    if (const int read = update.read(); read < 0)
+        return read == kRefused || read == kWriteFailed ? static_cast<StoreResult>(read) : kReadFailed;
+    replace_fields(update.record, fields, which);
     return update.rewrite() < 0 ? kWriteFailed : kStored;
 }
 
 int qvf::mac_address_get(uint8_t address[6])
 {
     InfoRecord record;
-    if (read_record(record) < 0)
+    if (read_for_get(record) < 0)
         return -1;
     memcpy(address, record.mac.data(), kAddressBytes);
     return 0;
@@ -99,7 +112,7 @@ extern "C" int qvf_uid_get(char *dst, uint32_t len)
         return -1;
     }
     InfoRecord record;
-    if (read_record(record) < 0)
+    if (read_for_get(record) < 0)
         return -1;
     // A UID of 32 characters fills the field with no NUL after it.
     const auto *uid = reinterpret_cast<const char *>(record.uid.data());
@@ -125,7 +138,7 @@ extern "C" int qvf_mac_get(unsigned char *mac)
         return -1;
     }
     InfoRecord record;
-    if (read_record(record) < 0)
+    if (read_for_get(record) < 0)
         return -1;
     memcpy(mac, record.mac.data(), kAddressBytes);
     printf("mac = ");

@@ -1,14 +1,17 @@
 #pragma once
 
+// The record's layout and the pieces of its reading and rewriting that the
+// partition's code and the image code share. Nothing here is exported.
+
 #include "qvf.h"
 #include "qvf_static.hpp"
 #include "unique_fd.hpp"
 
+#include <signal.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
-
-#include <sys/types.h>
 
 namespace qvf {
 
@@ -33,39 +36,64 @@ static_assert(offsetof(InfoRecord, product_type) == 72);
 // Erased flash reads 0xFF: a field whose first byte is 0xFF was never set.
 inline constexpr uint8_t kErasedByte = 0xFF;
 
-// One change of the record. read() takes the partition's exclusive lock (an
-// image's: its folder's), which this object holds until it goes out of
-// scope, so no other program's update falls between the read and the
-// rewrite. Both report a failure themselves and return -1; read() returns
-// kRefused for a path refused by the checks of a given partition.
+// Takes the flock lock `operation` on fd, waiting at most wait_ms (no
+// bound when negative); a wait given up is told, naming path.
+bool lock_record(int fd, int operation, const char *path, int wait_ms);
+// Reads the record through fd, blank fields as zeros.
+int read_record_at(int fd, InfoRecord &record, const char *path);
+// Reads the record back through fd and compares it with `record`.
+int verify_record(int fd, const unsigned char *record, const char *path);
+
+// The fields as the programs see them, and the record with some replaced.
+void fields_of(const InfoRecord &record, Fields &fields);
+void replace_fields(InfoRecord &record, const Fields &fields, unsigned which);
+
+// Holds back, for its lifetime, every signal that can be held: one that
+// arrives meanwhile (Ctrl-C, a closed terminal, `timeout`, a user's own
+// SIGUSR1, a file-size limit's SIGXFSZ) stays pending and is delivered as
+// soon as the caller's own mask is back, so the program still ends by it,
+// after the store. Neither call can fail with these arguments.
+class HeldSignals {
+public:
+    HeldSignals()
+    {
+        sigset_t held;
+        (void)sigfillset(&held);
+        (void)pthread_sigmask(SIG_BLOCK, &held, &callers_);
+    }
+    HeldSignals(const HeldSignals &) = delete;
+    HeldSignals &operator=(const HeldSignals &) = delete;
+    ~HeldSignals() { (void)pthread_sigmask(SIG_SETMASK, &callers_, nullptr); }
+
+private:
+    sigset_t callers_;
+};
+
+// One change of the record on an MTD device. read() takes the device's
+// exclusive lock, which this object holds until it goes out of scope, so no
+// other program's update falls between the read and the rewrite. Both
+// report a failure themselves and return -1; read() returns kRefused for a
+// device a user named that is no MTD device, and kWriteFailed when it gave
+// up waiting for the lock.
 class RecordUpdate {
 public:
-    // checked: the partition is one a user named (the programs' own
-    // stores), and its path is checked as Partition says before use.
+    // checked: the device is one a user named (the programs' own stores),
+    // checked before use as fields_read says.
     explicit RecordUpdate(Partition partition = kInformationPartition, bool checked = false)
         : partition_(partition), checked_(checked)
     {
     }
     int read();
     // Erases the partition and writes `record` through a descriptor opened
-    // for writing; an image is replaced by a new file holding it.
+    // for writing.
     int rewrite() const;
 
     InfoRecord record{};
 
 private:
-    int read_image();
-    int rewrite_image() const;
-
     Partition partition_;
     bool checked_;
     qv::UniqueFd locked_;
-    // An image's: its folder (locked), and what the read found there.
-    qv::UniqueFd folder_;
-    bool image_ = false;
-    bool image_exists_ = false;
-    mode_t image_mode_ = 0;
-    off_t image_size_ = 0;
 };
 
 } // namespace qvf

@@ -42,9 +42,11 @@ checks_expected=$tests/expected
 # The fakes' flash is blank and takes stores; their PHY answers at
 # address 1; the stand-in switch prints nothing when it starts.
 checks_can="record store phy1 sim silent glibc"
-for tool in mkfifo timeout; do
+for tool in mkfifo timeout flock; do
     command -v $tool >/dev/null 2>&1 && checks_can="$checks_can ${tool#mk}"
 done
+: >"$work/owned" && chown 65534:65534 "$work/owned" 2>/dev/null && checks_can="$checks_can chown"
+unshare -rm true 2>/dev/null && checks_can="$checks_can unshare"
 [ "$QV_CASES_ETH0" = none ] && echo "# no network namespace with an eth0 here: kez-tool's rows are skipped"
 checks_start "$work/run" pc
 checks_table "$tests"/cases/*.cases

@@ -138,6 +138,9 @@ checks_lacks() {
     glibc | musl) echo "getopt's complaints are worded by another C library here" ;;
     fifo) echo "no mkfifo here" ;;
     timeout) echo "no timeout here" ;;
+    flock) echo "no flock here" ;;
+    chown) echo "files cannot be given to another user here" ;;
+    unshare) echo "no mount namespace can be made here" ;;
     *) echo "unknown need '$1'" ;;
     esac
 }

@@ -3,7 +3,7 @@
 #include "info.hpp"
 
 #include "mac_address.hpp"
-#include "qvf_static.hpp"
+#include "qvf_image.hpp"
 #include "unique_fd.hpp"
 
 #include <fcntl.h>
@@ -115,6 +115,17 @@ void print_value(const qvf::Fields &fields, const Field &field, bool json)
         print_escaped(stdout, text_of(fields, field));
 }
 
+// Why a printable, non-empty text is no value (a blank form field, a
+// database export's padding), or null when it is one.
+const char *spacing(string_view text)
+{
+    if (text.find_first_not_of(' ') == string_view::npos)
+        return "only spaces";
+    if (text.front() == ' ' || text.back() == ' ')
+        return "begins or ends with a space";
+    return nullptr;
+}
+
 // Why a field is not provisioned, or null when it is.
 const char *unprovisioned(const qvf::Fields &fields, const Field &field)
 {
@@ -128,7 +139,7 @@ const char *unprovisioned(const qvf::Fields &fields, const Field &field)
     for (const char c : text)
         if (!printable(static_cast<unsigned char>(c)))
             return "not printable";
-    return nullptr;
+    return spacing(text);
 }
 
 bool provisioned(const qvf::Fields &fields)
@@ -232,6 +243,8 @@ const char *parse_text(string_view text, char (&field)[QVF_TEXT_FIELD_SIZE])
     for (const char c : text)
         if (!printable(static_cast<unsigned char>(c)))
             return "not printable (bytes 0x20 to 0x7e only)";
+    if (const char *why = text.empty() ? nullptr : spacing(text))
+        return why;
     memset(field, 0, sizeof field);
     memcpy(field, text.data(), text.size());
     return nullptr;
@@ -344,7 +357,7 @@ int usage_error(const char *what)
 // A path refused as no place for the record has been told in one line.
 int read_fields(const qvf::Partition &partition, qvf::Fields &fields)
 {
-    const int read = qvf::fields_read(partition, fields);
+    const int read = qvf::any_fields_read(partition, fields);
     if (read == 0)
         return 0;
     if (read != qvf::kRefused)
@@ -374,9 +387,13 @@ int store(const qvf::Partition &partition, int argc, char **argv)
             if (!assign(to, argv[i], Place{}))
                 return kRefused;
     }
-    switch (qvf::fields_store(partition, to.fields, to.named)) {
+    switch (qvf::any_fields_store(partition, to.fields, to.named)) {
     case qvf::kStored:
         return 0;
+    case qvf::kUnsure:
+        fprintf(stderr, "qv_info: the record on %s was written, but may not survive a power loss\n",
+                partition.path);
+        return kFailed;
     case qvf::kReadFailed:
         fprintf(stderr, "qv_info: the record on %s could not be read\n", partition.path);
         return kFailed;
@@ -389,35 +406,51 @@ int store(const qvf::Partition &partition, int argc, char **argv)
     return kFailed;
 }
 
-// The command after the options, with its own arguments.
-int run(const qvf::Partition &partition, bool json, const char *command, int argc, char **argv)
+// What the options before the command asked for.
+struct Options {
+    qvf::Partition partition = qvf::kInformationPartition;
+    bool named = false; // -d given
+    bool json = false;
+    bool only_provisioned = false;
+};
+
+int show_command(const Options &options, int argc, char **argv)
 {
-    if (strcmp(command, "set") == 0)
-        return json ? usage_error("-j is for show and verify") : store(partition, argc, argv);
-    qvf::Fields fields;
-    if (strcmp(command, "show") == 0) {
-        bool only_provisioned = false;
-        for (int i = 0; i < argc; ++i) {
-            if (strcmp(argv[i], "-j") == 0)
-                json = true;
-            else if (strcmp(argv[i], "-p") == 0)
-                only_provisioned = true;
-            else
-                return usage_error("show takes only -j or -p");
-        }
-        if (json && only_provisioned)
+    bool json = options.json, only_provisioned = options.only_provisioned;
+    for (int i = 0; i < argc; ++i) {
+        if (strcmp(argv[i], "-j") == 0)
+            json = true;
+        else if (strcmp(argv[i], "-p") == 0)
+            only_provisioned = true;
+        else
             return usage_error("show takes only -j or -p");
-        if (read_fields(partition, fields) < 0)
-            return kFailed;
-        show(fields, json ? Form::kJson : only_provisioned ? Form::kProvisioned : Form::kText);
-        return only_provisioned && !provisioned(fields) ? kNotProvisioned : 0;
     }
+    if (json && only_provisioned)
+        return usage_error("show takes only -j or -p");
+    qvf::Fields fields;
+    if (read_fields(options.partition, fields) < 0)
+        return kFailed;
+    show(fields, json ? Form::kJson : only_provisioned ? Form::kProvisioned : Form::kText);
+    return only_provisioned && !provisioned(fields) ? kNotProvisioned : 0;
+}
+
+// The command after the options, with its own arguments.
+int run(const Options &options, const char *command, int argc, char **argv)
+{
+    if (strcmp(command, "show") == 0)
+        return show_command(options, argc, argv);
+    if (options.only_provisioned)
+        return usage_error("-p is for show");
+    bool json = options.json;
+    if (strcmp(command, "set") == 0)
+        return json ? usage_error("-j is for show and verify") : store(options.partition, argc, argv);
+    qvf::Fields fields;
     if (strcmp(command, "verify") == 0) {
         if (argc == 1 && strcmp(argv[0], "-j") == 0)
             json = true;
         else if (argc != 0)
             return usage_error("verify takes only -j");
-        if (read_fields(partition, fields) < 0)
+        if (read_fields(options.partition, fields) < 0)
             return kFailed;
         if (!json)
             return verify(fields);
@@ -432,7 +465,7 @@ int run(const qvf::Partition &partition, bool json, const char *command, int arg
         const Field *field = find_field(argv[0]);
         if (field == nullptr)
             return usage_error("unknown FIELD");
-        if (read_fields(partition, fields) < 0)
+        if (read_fields(options.partition, fields) < 0)
             return kFailed;
         print_value(fields, *field, false);
         (void)putchar('\n');
@@ -462,8 +495,8 @@ bool parse_seconds(const char *text, int &milliseconds)
 
 int tool_main(int argc, char **argv)
 {
-    qvf::Partition partition = qvf::kInformationPartition;
-    bool json = false;
+    Options options;
+    qvf::Partition &partition = options.partition;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         if (strcmp(argv[i], "-h") == 0) {
@@ -471,10 +504,15 @@ int tool_main(int argc, char **argv)
             return 0;
         }
         if (strcmp(argv[i], "-j") == 0) {
-            json = true;
-        } else if (strcmp(argv[i], "-d") == 0 && i + 1 < argc && partition.images == false) {
-            partition.path = argv[++i];
-            partition.images = true;
+            options.json = true;
+        } else if (strcmp(argv[i], "-p") == 0) {
+            options.only_provisioned = true;
+        } else if (strcmp(argv[i], "-d") == 0 && i + 1 < argc && !options.named) {
+            // An empty PATH is a script's unset variable, not a file here.
+            if (argv[++i][0] == '\0')
+                return usage_error("-d takes a PATH that is not empty");
+            partition.path = argv[i];
+            options.named = true;
         } else if (strcmp(argv[i], "-w") == 0 && i + 1 < argc && partition.lock_wait_ms < 0) {
             if (!parse_seconds(argv[++i], partition.lock_wait_ms))
                 return usage_error("-w takes whole SECONDS from 0 to 3600");
@@ -483,5 +521,5 @@ int tool_main(int argc, char **argv)
         }
     }
     const char *command = i < argc ? argv[i++] : "show";
-    return run(partition, json, command, argc - i, argv + i);
+    return run(options, command, argc - i, argv + i);
 }

@@ -12,15 +12,11 @@
 namespace qvf {
 
 // Where the record is kept: the information partition, or another MTD
-// device. With images, a regular file there (outside /dev) holds a partition
-// image, for records made offline: everything past the record reads as
-// erased flash (0xFF), and a store replaces the whole file at once, making it
-// when it is missing. Nothing else is opened there: not a link, a FIFO, a
-// folder or a block device, and under /dev nothing but a device.
+// device a user names. Nothing else is opened there: not a link, a FIFO, a
+// folder, a block device or a character device that is no MTD device.
 struct Partition {
     const char *path;
     int lock_wait_ms = -1; // how long to wait for the record's lock at most; -1: no bound
-    bool images = false;
 };
 inline constexpr Partition kInformationPartition{"/dev/mtd3"};
 
@@ -43,8 +39,11 @@ enum FieldBits : unsigned {
 
 // kRefused: the path is not one the record may be kept at (above), or is
 // missing where nothing may be made; told in one line, nothing was opened
-// for writing.
-enum StoreResult { kStored = 0, kReadFailed = -1, kWriteFailed = -2, kRefused = -3 };
+// for writing. kWriteFailed: nothing was stored (a wait for the lock given
+// up among it). kUnsure: the record was written and read back, but the
+// change may not survive a power loss (an image's folder could not be
+// flushed).
+enum StoreResult { kStored = 0, kReadFailed = -1, kWriteFailed = -2, kRefused = -3, kUnsure = -4 };
 
 // Reads every field: 0, kReadFailed or kRefused.
 int fields_read(Partition partition, Fields &fields);
