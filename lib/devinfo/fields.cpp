@@ -84,8 +84,8 @@ void qvf::replace_fields(InfoRecord &r, const Fields &fields, unsigned which)
 
 qvf::StoreResult qvf::fields_store(Partition partition, const Fields &fields, unsigned which)
 {
-    RecordUpdate update(partition, true);
-    if (const int read = update.read(); read < 0)
+    RecordUpdate update(partition);
+    if (const int read = update.read_named(); read < 0)
         return read == kRefused || read == kWriteFailed ? static_cast<StoreResult>(read) : kReadFailed;
     replace_fields(update.record, fields, which);
     return update.rewrite() < 0 ? kWriteFailed : kStored;

@@ -155,26 +155,41 @@ int qvf::verify_record(int fd, const unsigned char *record, const char *path)
     return 0;
 }
 
+namespace {
+
 // Every program that uses the record locks the device itself, so they
 // cooperate without a lock file. A flock lock belongs to the open file:
 // whoever holds one must not take another through a second descriptor.
+bool wait_for_lock(int fd, int operation)
+{
+    while (flock(fd, operation) < 0) {
+        if (errno != EINTR) {
+            perror("flock");
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 // With a bound (milliseconds, not negative) the wait gives up after it, told.
+// Only what a user names waits with a bound: the library's own functions,
+// which have nothing to tell a bound with, never reach this.
 bool qvf::lock_record(int fd, int operation, const char *path, int wait_ms)
 {
     timespec start{};
-    if (wait_ms >= 0 && clock_gettime(CLOCK_MONOTONIC, &start) < 0) {
+    if (wait_ms < 0)
+        return wait_for_lock(fd, operation);
+    if (clock_gettime(CLOCK_MONOTONIC, &start) < 0) {
         perror("clock_gettime");
         return false;
     }
-    for (;;) {
-        if (flock(fd, wait_ms < 0 ? operation : operation | LOCK_NB) == 0)
-            return true;
+    while (flock(fd, operation | LOCK_NB) < 0) {
         if (errno != EINTR && errno != EWOULDBLOCK) {
             perror("flock");
             return false;
         }
-        if (wait_ms < 0 || errno == EINTR)
-            continue;
         timespec now{};
         if (clock_gettime(CLOCK_MONOTONIC, &now) < 0) {
             perror("clock_gettime");
@@ -191,6 +206,7 @@ bool qvf::lock_record(int fd, int operation, const char *path, int wait_ms)
         const timespec pause{0, 20 * 1000 * 1000};
         (void)nanosleep(&pause, nullptr); // woken early by a signal: only looks again sooner
     }
+    return true;
 }
 
 namespace {
@@ -224,7 +240,7 @@ qv::UniqueFd open_partition(const char *path, int flags)
 qv::UniqueFd open_locked(const char *path, int flags, int operation)
 {
     qv::UniqueFd fd = open_partition(path, flags);
-    if (fd.valid() && !qvf::lock_record(fd.get(), operation, path, -1))
+    if (fd.valid() && !wait_for_lock(fd.get(), operation))
         fd.reset();
     return fd;
 }
@@ -333,10 +349,12 @@ int rewrite_record(const qv::UniqueFd &fd, const unsigned char *record, const ch
 
 int qvf::RecordUpdate::read()
 {
-    if (!checked_) {
-        locked_ = open_locked(partition_.path, O_RDONLY, LOCK_EX);
-        return read_record(locked_, record, partition_.path);
-    }
+    locked_ = open_locked(partition_.path, O_RDONLY, LOCK_EX);
+    return read_record(locked_, record, partition_.path);
+}
+
+int qvf::RecordUpdate::read_named()
+{
     const int opened = open_named(partition_.path, O_RDONLY, locked_);
     if (opened < 0)
         return opened;
@@ -372,7 +390,7 @@ int qvf::fields_read(Partition partition, Fields &fields)
 extern "C" int qvf_erase_partition(int fd)
 {
     mtd_info_user info;
-    if (!qvf::lock_record(fd, LOCK_EX, kDevicePath, -1) || !query_geometry(fd, info))
+    if (!wait_for_lock(fd, LOCK_EX) || !query_geometry(fd, info))
         return -1;
     return erase_blocks(fd, info);
 }

@@ -69,21 +69,18 @@ private:
     sigset_t callers_;
 };
 
-// One change of the record on an MTD device. read() takes the device's
+// One change of the record on an MTD device. A read takes the device's
 // exclusive lock, which this object holds until it goes out of scope, so no
-// other program's update falls between the read and the rewrite. Both
-// report a failure themselves and return -1; read() returns kRefused for a
-// device a user named that is no MTD device, and kWriteFailed when it gave
-// up waiting for the lock.
+// other program's update falls between the read and the rewrite. Each
+// reports a failure itself and returns -1.
 class RecordUpdate {
 public:
-    // checked: the device is one a user named (the programs' own stores),
-    // checked before use as fields_read says.
-    explicit RecordUpdate(Partition partition = kInformationPartition, bool checked = false)
-        : partition_(partition), checked_(checked)
-    {
-    }
+    explicit RecordUpdate(Partition partition = kInformationPartition) : partition_(partition) {}
     int read();
+    // The read of a device a user named, checked before use as fields_read
+    // says, with its bounded wait: kRefused for what is no MTD device,
+    // kWriteFailed for a wait given up.
+    int read_named();
     // Erases the partition and writes `record` through a descriptor opened
     // for writing.
     int rewrite() const;
@@ -92,7 +89,6 @@ public:
 
 private:
     Partition partition_;
-    bool checked_;
     qv::UniqueFd locked_;
 };
 
