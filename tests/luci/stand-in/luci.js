@@ -21,8 +21,9 @@
 	classes.baseclass = Promise.resolve(baseclass);
 
 	// dom.append: an array's items are appended as nodes, or as text nodes
-	// of their strings; a function's result is appended; a node is appended;
-	// anything else becomes markup, added to the node's innerHTML.
+	// of their strings; a node is appended; anything else becomes markup,
+	// added to the node's innerHTML. (A function's result, appended too,
+	// is left out: an include that needs it fails here.)
 	function append(node, children) {
 		if (Array.isArray(children)) {
 			children.forEach(function(child) {
@@ -33,7 +34,7 @@
 			});
 		}
 		else if (typeof(children) == 'function')
-			append(node, children(node));
+			throw new TypeError('E(): the stand-in appends no function');
 		else if (children instanceof Node)
 			node.appendChild(children);
 		else if (children != null)
@@ -41,8 +42,8 @@
 		return node;
 	}
 
-	// E(tag, [attributes], [children]): dom.create for a tag name; string
-	// and number attributes are set, functions listen for their event.
+	// E(tag, [attributes], [children]): dom.create for a tag name, with
+	// string attributes (the only kind the stand-in sets).
 	window.E = function(tag, attributes, children) {
 		var node = document.createElement(tag);
 		if (attributes == null || typeof(attributes) != 'object' ||
@@ -51,13 +52,9 @@
 			attributes = {};
 		}
 		Object.keys(attributes).forEach(function(key) {
-			var value = attributes[key];
-			if (typeof(value) == 'function')
-				node.addEventListener(key, value);
-			else if (typeof(value) == 'string' || typeof(value) == 'number')
-				node.setAttribute(key, value);
-			else if (value != null)
-				throw new TypeError('E(): attribute ' + key + ' is not a string');
+			if (typeof(attributes[key]) != 'string')
+				throw new TypeError('E(): the stand-in sets only string attributes');
+			node.setAttribute(key, attributes[key]);
 		});
 		return append(node, children);
 	};
