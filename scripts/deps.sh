@@ -58,6 +58,10 @@ QV_BUILD_PACKAGES="cmake ninja-build gcc g++ binutils"
 # over the shell files that git lists (scripts/lint).
 QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux shellcheck git"
 
+# The PC build's test of LuCI's Status page include: the page runs in
+# headless Chromium (tests/luci).
+QV_LUCI_TEST_PACKAGES="chromium"
+
 # The cross build for the board (glibc).
 QV_ARMHF_PACKAGES="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf"
 
