@@ -54,7 +54,7 @@ qv_need() {
 QV_BUILD_PACKAGES="cmake ninja-build gcc g++ binutils"
 
 # The PC build's tests: GoogleTest, the link checks' pkg-config, the
-# network namespace that kez-tool's process tests start in, and shellcheck
+# network namespace that the case tables' kez-tool rows run in, and shellcheck
 # over the shell files that git lists (scripts/lint).
 QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux shellcheck git"
 

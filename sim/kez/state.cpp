@@ -1,5 +1,6 @@
 #include "state.hpp"
 
+#include "decimal.hpp"
 #include "unique_fd.hpp"
 
 #include <fcntl.h>
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
-#include <string_view>
 
 namespace kezsim {
 namespace {
@@ -65,22 +65,6 @@ SimState fresh_state(int64_t now)
     return state;
 }
 
-std::optional<int64_t> parse_seconds(std::string_view text)
-{
-    if (text.empty())
-        return std::nullopt;
-    int64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        const int digit = c - '0';
-        if (value > (INT64_MAX - digit) / 10)
-            return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
 // The state and its lock live where other users can plant names (/tmp), so
 // they are opened without following a link and without waiting on a FIFO,
 // and used only when they are regular files of this user: anything else
@@ -122,8 +106,8 @@ int64_t sim_now()
 {
     const char *fixed = getenv("KEZ_SIM_CLOCK");
     if (fixed != nullptr) {
-        if (const std::optional<int64_t> seconds = parse_seconds(fixed))
-            return *seconds;
+        if (const std::optional<uint64_t> seconds = qv::parse_decimal(fixed, INT64_MAX))
+            return static_cast<int64_t>(*seconds);
         fprintf(stderr, "kez: KEZ_SIM_CLOCK=%s is not a number of seconds\n", fixed);
     }
     // time() cannot fail when it is given no pointer to fill.

@@ -1,7 +1,9 @@
 // qv_info in-process against the fake flash. The flash starts with the
 // fuzz data as its record; invariants: show -j's output decodes, as any
 // JSON parser would, back to exactly the record's bytes (a blank field as
-// zeros), and a set the tool refuses (status 2) never erases or writes.
+// zeros); a set ends 0 or 2 and leaves no descriptor open. That a refused
+// set writes nothing is held by the case tables' runner (over_fakes.cpp),
+// on a row for every reason of refusal.
 
 #include "capture.hpp"
 #include "fake_mtd.hpp"
@@ -15,8 +17,6 @@
 #include <string_view>
 
 namespace {
-
-using fakemtd::Call;
 
 // Decodes the JSON string that starts at text[at] (its opening quote),
 // accepting only the escapes a JSON parser takes; moves at past it.
@@ -89,11 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     auto args = qvfuzz::command_line("qv_info", data + 104, size - 104, 5);
     args.insert(args.begin() + 1, "set");
-    dev.calls.clear();
     const int status = qvtest::run_tool(tool_main, args).status;
     QVFUZZ_CHECK(status == 0 || status == 2);
-    if (status == 2)
-        QVFUZZ_CHECK(dev.count(Call::Erase) == 0 && dev.count(Call::Write) == 0);
     QVFUZZ_CHECK(dev.open_descriptors == 0);
     return 0;
 }

@@ -1,7 +1,8 @@
 // qv_setmac's whole command line, in-process against the fake flash, with a
 // fault of the flash chosen by the first byte. Invariants: the status is 0
-// or 255; without a fault, a refused command line never erases or writes;
-// a stored address is exactly the text's six pairs and is unicast.
+// or 255; a stored address is exactly the text's six pairs and is unicast.
+// That a rejected text writes nothing is held by the case tables' runner
+// (over_fakes.cpp), on a row for every reason of rejection.
 
 #include "capture.hpp"
 #include "fake_mtd.hpp"
@@ -41,10 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int status = qvtest::run_tool(tool_main, args).status;
     QVFUZZ_CHECK(status == 0 || status == 255);
 
-    const bool storing = args.size() >= 2;
-    if (fault.error == 0 && status != 0)
-        QVFUZZ_CHECK(dev.count(Call::Erase) == 0 && dev.count(Call::Write) == 0);
-    if (storing && status == 0) {
+    if (args.size() >= 2 && status == 0) {
         const std::string &text = args[1];
         QVFUZZ_CHECK(text.size() >= 17);
         for (size_t i = 0; i < 6; ++i) {

@@ -88,25 +88,6 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Runs, ::testing::Values(
             kProvisioned, {}, [](Device &d) { d.bad_blocks = {0}; }}),
     qvtest::ByName{});
 
-// The command lines the case table refuses (status 2): none of them reaches
-// the flash.
-class Refused : public qvtest::MtdTest, public ::testing::WithParamInterface<std::vector<std::string>> {};
-
-TEST_P(Refused, NeverReachTheFlash)
-{
-    EXPECT_EQ(info(GetParam()).status, 2);
-    EXPECT_TRUE(dev.calls.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(CommandLines, Refused, ::testing::Values(
-    std::vector<std::string>{"set", "mac=01:00:5e:00:00:01"}, std::vector<std::string>{"set", "mac=ff:ff:ff:ff:ff:ff"},
-    std::vector<std::string>{"set", "mac=00:00:00:00:00:00"}, std::vector<std::string>{"set", "mac=02:11-22:33:44:55"},
-    std::vector<std::string>{"set", "mac=02:11:22:33:44:55:66"}, std::vector<std::string>{"set", "uid=" + k32H + "H"},
-    std::vector<std::string>{"set", "uid=ok", "hdv=a\tb"}, std::vector<std::string>{"set", "uid=a", "uid=a"},
-    std::vector<std::string>{"set", "serial\n=1"}, std::vector<std::string>{"set", "uid"}, std::vector<std::string>{"set"},
-    std::vector<std::string>{"-j", "get", "uid"}, std::vector<std::string>{"-d"},
-    std::vector<std::string>{"show", "-j", "-p"}, std::vector<std::string>{"-w", "1s"}));
-
 // However many fields it names, a set is one read, one erase of every
 // block, one write and its read-back, under one lock.
 TEST_F(Runs, ASetOfFourFieldsRewritesThePartitionOnce)

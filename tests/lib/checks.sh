@@ -185,14 +185,23 @@ checks_table() {
     done
 }
 
-# checks_row NEEDS COMMAND: one row's command, in its own shell.
+# checks_row NEEDS COMMAND: one row's command, in its own shell. A caller
+# whose programs report a rule they broke (the PC's fakes: a failed run
+# that changed the flash or a PHY) names their report in checks_report:
+# what a row left in it ends the row's standard error, so the row fails.
 checks_row() {
     (
         cd "$checks_dir" || exit 99
         case " $1 " in
         *" sim "*) KEZ_SIM_STATE=$checks_dir/kez.state KEZ_SIM_CLOCK=1000 && export KEZ_SIM_STATE KEZ_SIM_CLOCK ;;
         esac
-        eval "$2"
+        (eval "$2")
+        status=$?
+        if [ -s "${checks_report:-}" ]; then
+            cat "$checks_report" >&2
+            rm -f "$checks_report"
+        fi
+        exit $status
     )
 }
 

@@ -145,28 +145,6 @@ INSTANTIATE_TEST_SUITE_P(
                 deny_net_admin}),
     qvtest::ByName{});
 
-// The command lines the case table refuses: the driver is asked for the
-// PHY, no register is read or written, and the socket is closed again.
-class MdiorwRefused : public testing::TestWithParam<std::vector<std::string>> {};
-
-TEST_P(MdiorwRefused, ReachNoRegister)
-{
-    FakeDriver driver;
-    driver.add_interface("eth0", Family::Mii);
-    std::vector<std::string> argv{"mdiorw"};
-    argv.insert(argv.end(), GetParam().begin(), GetParam().end());
-    EXPECT_EQ(qvtest::run_tool(program_main, argv).status, 255);
-    EXPECT_EQ(driver.codes(), std::vector<unsigned long>{SIOCGMIIPHY});
-    EXPECT_EQ(driver.open_sockets(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    CommandLines, MdiorwRefused,
-    testing::Values(std::vector<std::string>{}, std::vector<std::string>{"1"},
-                    std::vector<std::string>{"1", "2", "3", "4"}, std::vector<std::string>{"12a", "2"},
-                    std::vector<std::string>{"1", "0x"}, std::vector<std::string>{"1", "2", "0x123456789"},
-                    std::vector<std::string>{"4294967296", "2", "3"}));
-
 // What reached the driver in a write, and that it stayed in the PHY.
 struct WriteCase {
     const char *name;

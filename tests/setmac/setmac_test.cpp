@@ -90,19 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
             {"", "qv_setmac: write error: Broken pipe\n", 255}, kStoredSix, nullptr, EPIPE}),
     qvtest::ByName{});
 
-// The texts the case table rejects: none of them reaches the flash.
-class Rejected : public SetmacTest, public ::testing::WithParamInterface<const char *> {};
-
-TEST_P(Rejected, NeverReachTheFlash)
-{
-    EXPECT_EQ(setmac({GetParam()}).status, 255);
-    EXPECT_TRUE(dev.calls.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Texts, Rejected,
-                         ::testing::Values("00:11:22:33:44:5", "0g:11:22:33:44:55", "00:11", "",
-                                           "01:00:5e:00:00:01", "ff:ff:ff:ff:ff:ff"));
-
 TEST_F(SetmacTest, StoreKeepsTheSpareBytesAndTheOtherFields)
 {
     const auto before = RecordBytes{}.mac({0x02, 0, 0, 0, 0, 1, 0xAA, 0xBB}).uid("53-20-01").bytes;

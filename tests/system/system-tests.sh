@@ -75,9 +75,6 @@ test_new_address() {
     checks_run "a later run reads the new address" 0 'mac = [02:a0:b1:c2:d3:e4]\n' '' qv_setmac
 }
 
-# raw_field OFFSET COUNT: bytes of the partition, as they are.
-raw_field() { dd if=/dev/mtd3 bs=1 skip="$1" count="$2" 2>/dev/null; }
-
 # The library's field operations through the installed libqvf.so, on the
 # record test_record left: address 02:a0:b1:c2:d3:e4, the rest blank.
 test_library() {
@@ -97,9 +94,6 @@ test_library() {
     checks_run "the product type reads back, all 32 bytes" 0 'QV-MR16-PL4C2-AX-0123456789abcde\n' '' \
         qvf-fields get prdt
     checks_run "storing the other fields keeps the address" 0 'mac = [02:a0:b1:c2:d3:e4]\n' '' qv_setmac
-    checks_run "the unique id lies at offset 8" 0 '53-20-01-0A-01-10-00-00' '' raw_field 8 23
-    checks_run "the hardware version lies at offset 40" 0 'GE-K47301T_v1.00-10' '' raw_field 40 19
-    checks_run "the product type lies at offset 72" 0 'QV-MR16-PL4C2-AX-0123456789abcde' '' raw_field 72 32
     checks_run "storing an address keeps the other fields" 0 "$mac_lines" '' qv_setmac 00:11:22:33:44:55
     checks_run "so the product type is still there" 0 'QV-MR16-PL4C2-AX-0123456789abcde\n' '' \
         qvf-fields get prdt
@@ -422,25 +416,6 @@ test_mdio() {
     checks_run "the PHY answers again" 0 "dev_addr 1, reg_addr 2\nread data: $phy_id1\n" '' mdiorw 1 2
 }
 
-# The rate display runs until it is stopped: still running after two
-# seconds, with the screen cleared first.
-switch_rates() {
-    local pid alive=0 clear
-    kez-tool -R -g >/tmp/kez.rates 2>&1 &
-    pid=$!
-    sleep 2
-    kill -0 "$pid" 2>/dev/null && alive=1
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    clear=$(printf '\033[2J')
-    [ "$alive" = 1 ] && grep -qF "$clear" /tmp/kez.rates
-}
-
-test_switch() {
-    checks_have kez-tool "the switch front end" || return 0
-    checks_verdict "kez-tool -R shows the rates until it is stopped" switch_rates
-}
-
 # stopped_store NAME COMMAND...: runs the store COMMAND in the background
 # and sends it SIGTERM as soon as the partition's first bytes read erased,
 # that is in the middle of its erase. It must still end by the signal (143
@@ -500,14 +475,6 @@ test_other_user() {
         checks_run "mdiorw as a user other than root: write" 255 '' "$refused" as-user 65534 mdiorw 1 4 0x5e1
         checks_run "the register that user could not write" 0 \
             "dev_addr 1, reg_addr 4\nread data: $phy_advert\n" '' mdiorw 1 4
-    fi
-    # The stand-in switch keeps a state of each user's own: root's runs
-    # above left theirs on the default path, and another user's runs work
-    # beside it.
-    if checks_have kez-tool "kez-tool as a user other than root"; then
-        unset XDG_RUNTIME_DIR
-        checks_run "kez-tool -c 3 as root, on the default state" 0 '' '' kez-tool -c 3
-        checks_run "kez-tool -c 3 as a user other than root, after root" 0 '' '' as-user 1000 kez-tool -c 3
     fi
 }
 
@@ -637,7 +604,6 @@ else
         test_write_protected_disk
     fi
     test_mdio
-    test_switch
     test_other_user
     if checks_have qvf-fields "a product type to keep across a reboot"; then
         checks_run "a product type to keep across a reboot" 0 '' '' \

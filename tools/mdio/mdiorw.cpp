@@ -2,6 +2,7 @@
 
 #include "mdiorw.hpp"
 
+#include "decimal.hpp"
 #include "hex_digit.hpp"
 #include "mii.hpp"
 
@@ -24,26 +25,6 @@ int parse_hex(const char *digits, uint32_t &value)
             return -1;
         }
         v = v * 16 + static_cast<uint32_t>(digit);
-    }
-    value = v;
-    return 0;
-}
-
-int parse_decimal(const char *text, uint32_t &value)
-{
-    constexpr uint32_t kLimit = 0xFFFFFFFFu / 10; // 429496729
-    uint32_t v = 0;
-    for (const char *p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') {
-            value = v;
-            return -1;
-        }
-        const uint32_t digit = static_cast<uint32_t>(*p - '0');
-        if (v > kLimit || (v == kLimit && digit > 5)) {
-            value = v;
-            return -1;
-        }
-        v = v * 10 + digit;
     }
     value = v;
     return 0;
@@ -103,7 +84,9 @@ int mdio::parse_number(const char *text, uint32_t &value)
             return -1;
         return parse_hex(text + 2, value);
     }
-    return parse_decimal(text, value);
+    const qv::DecimalScan decimal = qv::scan_decimal(text, UINT32_MAX);
+    value = static_cast<uint32_t>(decimal.value);
+    return decimal.whole ? 0 : -1;
 }
 
 int tool_main(int argc, char **argv)

@@ -2,6 +2,7 @@
 
 #include "kez_tool.hpp"
 
+#include "decimal.hpp"
 #include "kez.h"
 
 #include <getopt.h>
@@ -9,7 +10,6 @@
 
 #include <cstdio>
 #include <optional>
-#include <string_view>
 
 // The switch library counts into these; they live in the program's image,
 // which exports them.
@@ -34,27 +34,11 @@ constexpr const char *kUsage =
     "\t-R         Display the speed on real time(1s) \n"
     "\t-g         Display the all of the registers on the device \n";
 
-// A port is a whole decimal number that names an entry of the port map.
-std::optional<int> parse_port(const char *text)
-{
-    const std::string_view s(text);
-    if (s.empty())
-        return std::nullopt;
-    int value = 0;
-    for (const char c : s) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-        if (value > kLastPort)
-            return std::nullopt;
-    }
-    return value;
-}
-
-// The switch's own number for the port named by text.
+// The switch's own number for the port named by text, a whole decimal
+// number that names an entry of the port map.
 std::optional<int> switch_port(const char *text)
 {
-    const std::optional<int> port = parse_port(text);
+    const std::optional<uint64_t> port = qv::parse_decimal(text, kLastPort);
     if (!port) {
         fprintf(stderr, "invalid port: %s\n", text);
         return std::nullopt;
