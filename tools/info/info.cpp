@@ -2,6 +2,7 @@
 
 #include "info.hpp"
 
+#include "decimal.hpp"
 #include "mac_address.hpp"
 #include "qvf_image.hpp"
 #include "unique_fd.hpp"
@@ -477,17 +478,10 @@ int run(const Options &options, const char *command, int argc, char **argv)
 // SECONDS of -w, a whole decimal number up to kMaxLockWait, in milliseconds.
 bool parse_seconds(const char *text, int &milliseconds)
 {
-    unsigned long value = 0;
-    if (*text == '\0')
+    const std::optional<uint64_t> seconds = qv::parse_decimal(text, kMaxLockWait);
+    if (!seconds)
         return false;
-    for (const char *c = text; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9')
-            return false;
-        value = value * 10 + static_cast<unsigned long>(*c - '0');
-        if (value > kMaxLockWait)
-            return false;
-    }
-    milliseconds = static_cast<int>(value) * 1000;
+    milliseconds = static_cast<int>(*seconds) * 1000;
     return true;
 }
 
