@@ -49,8 +49,8 @@ checks_start "$work"
 root=$work/root
 mkdir -p "$root/etc/rc.d" &&
     cp -R "$top/tools/info/files/." "$top/tests/lib/openwrt/." "$root/" &&
-    for script in boot qv_identity; do
-        IPKG_INSTROOT=$root sh "$root/etc/rc.common" "$root/etc/init.d/$script" enable || exit 1
+    for script in "$root"/etc/init.d/*; do
+        IPKG_INSTROOT=$root sh "$root/etc/rc.common" "$script" enable || exit 1
     done
 mkdir "$work/bin" "$work/busybox"
 # busybox's ip, as it answers for an address when eth0 cannot be found.
