@@ -179,7 +179,7 @@ provisioned after the first boot|record '' SN-1 rev-B QV-SW10 && boot with && se
 a third boot, nothing changed|record '' SN-1 rev-B QV-SW10 && boot with && set_ mac=$mac && boot with && stamp|boot with|$mac|QV-SW10||$lan system.label_macaddr=$mac (the same file)
 the MAC changed since the last boot|record $mac SN-1 rev-B QV-SW10 && boot with && set_ mac=02:11:22:33:44:77 && stamp|boot with|02:11:22:33:44:77|QV-SW10||$lan system.label_macaddr=02:11:22:33:44:77 (a new file)
 a blank MAC, board.json as it is|record '' SN-1 rev-B QV-SW10 && boot with && stamp|boot with|$driver_mac|QV-SW10|qv_identity: $drv: mac: not set|$lan (the same file)
-what a power loss left of a rewrite|record $mac SN-1 rev-B QV-SW10 && : >$root/etc/.board.json.qv_identity|boot with|$mac|QV-SW10||$lan system.label_macaddr=$mac
+what a power loss left of a rewrite|record $mac SN-1 rev-B QV-SW10 && boot with && : >$root/etc/.board.json.qv_identity && stamp|boot with|$mac|QV-SW10||$lan system.label_macaddr=$mac (the same file)
 no board.json from board_detect|record $mac SN-1 rev-B QV-SW10 && rm $root/etc/board.d/02_network|boot with|$mac|QV-SW10|$label: no $root/etc/board.json|-
 preinit under set -e and set -u|record '' SN-1 rev-B QV-SW10|boot set-eu|$driver_mac|QV-SW10|qv_identity: $drv: mac: not set|$lan
 /dev/kmsg cannot be written|record '' SN-1 rev-B QV-SW10|kmsg_ro|$driver_mac|QV-SW10||$lan
