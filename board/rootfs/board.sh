@@ -18,8 +18,9 @@
 # the card at power-off (flash_keep), so that the record survives a reboot
 # as on the x86 board. Then OpenWrt's preinit runs the files of
 # /lib/preinit, the identity record's hook among them, with eth0's driver
-# loaded and the interface still down; at the first boot board_detect runs
-# the files of /etc/board.d.
+# loaded and the interface still down; then the init scripts, whose
+# /etc/init.d/boot writes board.json (the board's /etc is the initramfs':
+# every boot is a first boot) and /etc/init.d/qv_identity its label MAC.
 
 case $(uname -m) in
 arm*) board=imx6ul ;;
@@ -137,14 +138,12 @@ preinit() (
     boot_run_hook preinit_main
 )
 
-# board_detect: OpenWrt's /bin/board_detect at the first boot: while
-# /etc/board.json is not written, each file of /etc/board.d is sourced in
-# a subshell of its own, with CFG naming the file to write.
-board_detect() {
-    [ ! -s /etc/board.json ] || return 0
-    for file in /etc/board.d/*; do
-        # shellcheck disable=SC1090,SC2034 # the files of the folder, which read CFG
-        [ ! -s "$file" ] || (CFG=/etc/board.json && . "$file")
+# rc_boot: what procd runs once preinit is done: each link of /etc/rc.d
+# whose name starts with S, in name order, with the action boot, through
+# /etc/rc.common (OpenWrt's stand-ins, and our init script).
+rc_boot() {
+    for script in /etc/rc.d/S*; do
+        [ ! -e "$script" ] || sh /etc/rc.common "$script" boot
     done
 }
 
@@ -155,5 +154,5 @@ board_start() {
     flash_default
     preinit /lib/preinit
     ip link set eth0 up
-    board_detect
+    rc_boot
 }
