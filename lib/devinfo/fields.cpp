@@ -16,9 +16,14 @@ using TextField = std::array<uint8_t, QVF_TEXT_FIELD_SIZE> InfoRecord::*;
 // The MAC field holds the address, then two spare bytes.
 constexpr size_t kAddressBytes = 6;
 
-// A getter's read of the whole record, its failure told as the getters tell it.
-int read_for_get(InfoRecord &record)
+// A getter's read of the whole record into `record`, for the caller's
+// buffer dst; a failure (no buffer, no record) told as the getters tell it.
+int read_for_get(const void *dst, InfoRecord &record)
 {
+    if (dst == nullptr) {
+        puts("invalid argument");
+        return -1;
+    }
     if (qvf_raw_read(reinterpret_cast<unsigned char *>(&record)) < 0) {
         puts("qv_raw_read fail");
         return -1;
@@ -49,12 +54,8 @@ int set_field(size_t offset, const void *src, size_t size, const char *failure)
 
 int get_text_field(TextField field, char *dst)
 {
-    if (dst == nullptr) {
-        puts("invalid argument");
-        return -1;
-    }
     InfoRecord record;
-    if (read_for_get(record) < 0)
+    if (read_for_get(dst, record) < 0)
         return -1;
     memcpy(dst, (record.*field).data(), QVF_TEXT_FIELD_SIZE);
     return 0;
@@ -64,22 +65,17 @@ int get_text_field(TextField field, char *dst)
 
 void qvf::fields_of(const InfoRecord &record, Fields &fields)
 {
-    memcpy(fields.mac, record.mac.data(), sizeof fields.mac);
-    memcpy(fields.uid, record.uid.data(), sizeof fields.uid);
-    memcpy(fields.hardware_version, record.hardware_version.data(), sizeof fields.hardware_version);
-    memcpy(fields.product_type, record.product_type.data(), sizeof fields.product_type);
+    for (const FieldPlace &f : kFieldPlaces)
+        memcpy(reinterpret_cast<char *>(&fields) + f.value_offset,
+               reinterpret_cast<const char *>(&record) + f.offset, f.value_size);
 }
 
-void qvf::replace_fields(InfoRecord &r, const Fields &fields, unsigned which)
+void qvf::replace_fields(InfoRecord &record, const Fields &fields, unsigned which)
 {
-    if (which & kMacBit)
-        memcpy(r.mac.data(), fields.mac, kAddressBytes);
-    if (which & kUidBit)
-        memcpy(r.uid.data(), fields.uid, r.uid.size());
-    if (which & kHardwareVersionBit)
-        memcpy(r.hardware_version.data(), fields.hardware_version, r.hardware_version.size());
-    if (which & kProductTypeBit)
-        memcpy(r.product_type.data(), fields.product_type, r.product_type.size());
+    for (const FieldPlace &f : kFieldPlaces)
+        if (which & f.bit)
+            memcpy(reinterpret_cast<char *>(&record) + f.offset,
+                   reinterpret_cast<const char *>(&fields) + f.value_offset, f.value_size);
 }
 
 qvf::StoreResult qvf::fields_store(Partition partition, const Fields &fields, unsigned which)
@@ -94,7 +90,7 @@ qvf::StoreResult qvf::fields_store(Partition partition, const Fields &fields, un
 int qvf::mac_address_get(uint8_t address[6])
 {
     InfoRecord record;
-    if (read_for_get(record) < 0)
+    if (read_for_get(address, record) < 0)
         return -1;
     memcpy(address, record.mac.data(), kAddressBytes);
     return 0;
@@ -107,12 +103,8 @@ int qvf::mac_address_set(const uint8_t address[6])
 
 extern "C" int qvf_uid_get(char *dst, uint32_t len)
 {
-    if (dst == nullptr) {
-        puts("invalid argument");
-        return -1;
-    }
     InfoRecord record;
-    if (read_for_get(record) < 0)
+    if (read_for_get(dst, record) < 0)
         return -1;
     // A UID of 32 characters fills the field with no NUL after it.
     const auto *uid = reinterpret_cast<const char *>(record.uid.data());
@@ -133,12 +125,8 @@ extern "C" int qvf_uid_set(const char *src)
 
 extern "C" int qvf_mac_get(unsigned char *mac)
 {
-    if (mac == nullptr) {
-        puts("invalid argument");
-        return -1;
-    }
     InfoRecord record;
-    if (read_for_get(record) < 0)
+    if (read_for_get(mac, record) < 0)
         return -1;
     memcpy(mac, record.mac.data(), kAddressBytes);
     printf("mac = ");

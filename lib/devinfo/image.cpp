@@ -386,17 +386,11 @@ StoreResult store_image(const Partition &partition, const qvf::Fields &fields, u
 
 int qvf::any_fields_read(Partition partition, Fields &fields)
 {
-    switch (kind_of(partition.path)) {
-    case Kind::kDevice:
+    const Kind kind = kind_of(partition.path);
+    if (kind == Kind::kDevice)
         return fields_read(partition, fields);
-    case Kind::kRefused:
-        return kRefused;
-    case Kind::kFailed:
-        return kReadFailed;
-    case Kind::kMissing:
-    case Kind::kImage:
-        break;
-    }
+    if (kind == Kind::kRefused || kind == Kind::kFailed)
+        return kind == Kind::kRefused ? kRefused : kReadFailed;
     qv::UniqueFd fd;
     struct stat st;
     const int opened = open_image(partition, O_RDONLY, LOCK_SH, fd, st);
@@ -405,27 +399,19 @@ int qvf::any_fields_read(Partition partition, Fields &fields)
         perror(partition.path);
         return kReadFailed;
     }
-    if (opened < 0)
-        return opened == kRefused ? kRefused : kReadFailed;
     InfoRecord record;
-    if (read_record_at(fd.get(), record, partition.path) < 0)
-        return kReadFailed;
+    if (opened < 0 || read_record_at(fd.get(), record, partition.path) < 0)
+        return opened == kRefused ? kRefused : kReadFailed;
     fields_of(record, fields);
     return 0;
 }
 
 qvf::StoreResult qvf::any_fields_store(Partition partition, const Fields &fields, unsigned which)
 {
-    switch (kind_of(partition.path)) {
-    case Kind::kDevice:
+    const Kind kind = kind_of(partition.path);
+    if (kind == Kind::kDevice)
         return fields_store(partition, fields, which);
-    case Kind::kRefused:
-        return kRefused;
-    case Kind::kFailed:
-        return kWriteFailed;
-    case Kind::kMissing:
-    case Kind::kImage:
-        break;
-    }
+    if (kind == Kind::kRefused || kind == Kind::kFailed)
+        return kind == Kind::kRefused ? kRefused : kWriteFailed;
     return store_image(partition, fields, which);
 }

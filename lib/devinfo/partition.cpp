@@ -211,13 +211,6 @@ bool qvf::lock_record(int fd, int operation, const char *path, int wait_ms)
 
 namespace {
 
-template <size_t N>
-void clear_if_blank(std::array<uint8_t, N> &field)
-{
-    if (field[0] == qvf::kErasedByte)
-        field.fill(0);
-}
-
 // How many reads the flash's error correction could not mend, or -1 when the
 // driver keeps no count.
 int64_t ecc_failures(int fd)
@@ -262,10 +255,10 @@ int qvf::read_record_at(int fd, InfoRecord &record, const char *path)
         fprintf(stderr, "%s: uncorrectable ECC error\n", path);
         return -1;
     }
-    clear_if_blank(record.mac);
-    clear_if_blank(record.uid);
-    clear_if_blank(record.hardware_version);
-    clear_if_blank(record.product_type);
+    auto *bytes = reinterpret_cast<uint8_t *>(&record);
+    for (const FieldPlace &f : kFieldPlaces)
+        if (bytes[f.offset] == kErasedByte)
+            memset(bytes + f.offset, 0, f.size);
     return 0;
 }
 

@@ -36,6 +36,23 @@ static_assert(offsetof(InfoRecord, product_type) == 72);
 // Erased flash reads 0xFF: a field whose first byte is 0xFF was never set.
 inline constexpr uint8_t kErasedByte = 0xFF;
 
+// The four fields, once: each one's bit, where it lies in the record, and
+// where its value lies in Fields (the MAC field's two spare bytes are not
+// part of the address).
+struct FieldPlace {
+    unsigned bit;
+    size_t offset, size;
+    size_t value_offset, value_size;
+};
+inline constexpr FieldPlace kFieldPlaces[] = {
+    {kMacBit, offsetof(InfoRecord, mac), QVF_MAC_FIELD_SIZE, offsetof(Fields, mac), sizeof(Fields::mac)},
+    {kUidBit, offsetof(InfoRecord, uid), QVF_TEXT_FIELD_SIZE, offsetof(Fields, uid), QVF_TEXT_FIELD_SIZE},
+    {kHardwareVersionBit, offsetof(InfoRecord, hardware_version), QVF_TEXT_FIELD_SIZE,
+     offsetof(Fields, hardware_version), QVF_TEXT_FIELD_SIZE},
+    {kProductTypeBit, offsetof(InfoRecord, product_type), QVF_TEXT_FIELD_SIZE, offsetof(Fields, product_type),
+     QVF_TEXT_FIELD_SIZE},
+};
+
 // Takes the flock lock `operation` on fd, waiting at most wait_ms (no
 // bound when negative); a wait given up is told, naming path.
 bool lock_record(int fd, int operation, const char *path, int wait_ms);
