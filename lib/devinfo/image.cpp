@@ -197,7 +197,17 @@ void remove_left_files(const char *folder)
     DIR *dir = opendir(folder);
     if (dir == nullptr)
         return; // nothing to tidy where the folder cannot be listed
-    while (const dirent *entry = readdir(dir)) {
+    // readdir64: a 32-bit program's readdir fails on a folder whose entries
+    // the file system numbers with 64 bits (ext4's hashes, seen under
+    // qemu-user on a 64-bit kernel).
+    for (;;) {
+        errno = 0;
+        const dirent64 *entry = readdir64(dir);
+        if (entry == nullptr) {
+            if (errno != 0)
+                perror(folder);
+            break;
+        }
         if (!temp_name(entry->d_name))
             continue;
         const qv::UniqueFd fd = qv::above_stdio(
