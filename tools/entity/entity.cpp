@@ -277,6 +277,11 @@ int serve(const Context &context)
         if (!read_line(line))
             return end_of_input();
         const string_view command = line.view();
+        // snmpd 5.9 ends a set's value with a blank line of its own, and
+        // takes a further answer for the answer to its next request: a
+        // blank line asks nothing, and gets nothing.
+        if (command.empty())
+            continue;
         if (command == "PING") {
             fputs("PONG\n", stdout);
         } else if (command == "get" || command == "getnext") {
