@@ -58,9 +58,10 @@ QV_BUILD_PACKAGES="cmake ninja-build gcc g++ binutils"
 # over the shell files that git lists (scripts/lint).
 QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux shellcheck git"
 
-# The SNMP test and the walk's benchmark: Debian's snmpd, with the clients
-# that ask it (snmpwalk, snmpget, snmpset).
-QV_SNMP_TEST_PACKAGES="snmpd snmp"
+# The SNMP test and the walk's benchmark: Debian's snmpd, the clients that
+# ask it (snmpwalk, snmpget, snmpset), setpriv, which runs it as nobody for
+# root, and ss, which finds it a free port.
+QV_SNMP_TEST_PACKAGES="snmpd snmp util-linux iproute2"
 
 # The cross build for the board (glibc).
 QV_ARMHF_PACKAGES="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf"

@@ -92,6 +92,7 @@ checks_run "fields holding other bytes: zero-length; quotes and a backslash as t
 # Another program's store holds the record's lock: the handler gives up
 # after its bound, and snmpd goes on answering.
 record mac=02:11:22:33:44:55 uid=SN1 hdv=rev-B prdt=QV-SW10
+# shellcheck disable=SC2016 # the inner shell's $1
 flock -x "$image" sh -c ': >"$1"; sleep 3' sh "$work/locked" &
 locker=$!
 waited=0

@@ -1,4 +1,4 @@
-# shellcheck shell=dash
+# shellcheck shell=dash disable=SC2034 # snmpd_port is the callers'
 # Debian's snmpd with qv_entity behind it, on the PC, for the SNMP test
 # (tests/entity/snmpd_test.sh) and the walk's benchmark
 # (benchmark/snmp-walk.sh). Sourced; every name it defines starts with
@@ -58,7 +58,7 @@ pass_persist .1.3.6.1.2.1.47.1.1.1 $handler -d $image -r $release
 EOF
         SNMP_PERSISTENT_DIR=$dir/snmpd/state MIBS='' snmpd_unprivileged \
             timeout 600 snmpd -f -C -c "$dir/snmpd/snmpd.conf" -I -smux -Lf "$dir/snmpd/log" \
-            </dev/null >/dev/null 2>>"$dir/snmpd/log" &
+            </dev/null >/dev/null 2>"$dir/snmpd/stderr" &
         snmpd_pid=$!
         waited=0
         while [ $waited -lt 50 ]; do
@@ -72,8 +72,8 @@ EOF
         done
         snmpd_stop
     done
-    echo "snmpd did not start; its log:" >&2
-    cat "$dir/snmpd/log" >&2
+    echo "snmpd did not start; its log and standard error:" >&2
+    cat "$dir/snmpd/log" "$dir/snmpd/stderr" >&2
     return 1
 }
 
