@@ -105,4 +105,16 @@ checks_run "the record locked: the walk shows nothing of the table" 0 \
     walk $table
 wait $locker
 checks_run "the lock released: the next walk shows the row" 0 "$provisioned\n" '' walk $table
+
+# Nothing of this run's stays: snmpd, and the handler, once its input ends.
+gone() {
+    local waited=0
+    while pgrep -f "$work/" >/dev/null; do
+        [ $waited -lt 20 ] || return 1
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+}
+snmpd_stop
+checks_verdict "snmpd and the handler end with the test" gone
 checks_done

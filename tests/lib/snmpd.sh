@@ -28,18 +28,14 @@ snmpd_client() {
         timeout 20 "$command" -v2c -On -t 2 -r 1 "$@"
 }
 
-# The snmpd as nobody when run as root; as this user otherwise.
-snmpd_unprivileged() {
-    if [ "$(id -u)" = 0 ]; then
-        setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups "$@"
-    else
-        "$@"
-    fi
-}
-
 snmpd_start() {
     local dir="$1" handler="$2" image="$3" release="$4" tries=0 port waited
     snmpd_dir=$dir
+    # As nobody when run as root. setpriv and timeout each exec what they
+    # run, so the background job's pid is timeout's, which passes a signal
+    # on to snmpd.
+    set --
+    [ "$(id -u)" != 0 ] || set -- setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups
     mkdir -p "$dir/snmpd" "$dir/client" || return 1
     [ "$(id -u)" != 0 ] || chown nobody "$dir/snmpd" || return 1
     while [ $tries -lt 10 ]; do
@@ -56,7 +52,7 @@ sysDescr QV test agent
 dontLogTCPWrappersConnects yes
 pass_persist .1.3.6.1.2.1.47.1.1.1 $handler -d $image -r $release
 EOF
-        SNMP_PERSISTENT_DIR=$dir/snmpd/state MIBS='' snmpd_unprivileged \
+        SNMP_PERSISTENT_DIR=$dir/snmpd/state MIBS='' "$@" \
             timeout 600 snmpd -f -C -c "$dir/snmpd/snmpd.conf" -I -smux -Lf "$dir/snmpd/log" \
             </dev/null >/dev/null 2>"$dir/snmpd/stderr" &
         snmpd_pid=$!
