@@ -62,6 +62,11 @@ QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux she
 # headless Chromium (tests/luci).
 QV_LUCI_TEST_PACKAGES="chromium"
 
+# The SNMP test and the walk's benchmark: Debian's snmpd, the clients that
+# ask it (snmpwalk, snmpget, snmpset), setpriv, which runs it as nobody for
+# root, and ss, which finds it a free port.
+QV_SNMP_TEST_PACKAGES="snmpd snmp util-linux iproute2"
+
 # The cross build for the board (glibc).
 QV_ARMHF_PACKAGES="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf"
 

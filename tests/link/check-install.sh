@@ -7,7 +7,7 @@ build=$1 source=$2 cc=$3
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cmake --install "$build" --prefix "$stage" >/dev/null
-for f in sbin/qv_setmac sbin/qv_info lib/libqvf.so lib/libqvf.so.1 include/qvf.h lib/pkgconfig/qvf.pc; do
+for f in sbin/qv_setmac sbin/qv_info sbin/qv_entity lib/libqvf.so lib/libqvf.so.1 include/qvf.h lib/pkgconfig/qvf.pc; do
     [ -e "$stage/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 [ "$(readlink "$stage/lib/libqvf.so")" = libqvf.so.1 ] || { echo "libqvf.so does not link to its SONAME" >&2; exit 1; }

@@ -5,6 +5,7 @@
 #include "decimal.hpp"
 #include "mac_address.hpp"
 #include "qvf_image.hpp"
+#include "record_text.hpp"
 #include "unique_fd.hpp"
 
 #include <fcntl.h>
@@ -65,10 +66,7 @@ const Field *find_field(string_view name)
     return nullptr;
 }
 
-bool printable(unsigned char c)
-{
-    return c >= 0x20 && c <= 0x7e;
-}
+using qv::printable;
 
 // A text field's bytes: up to the first NUL, all of them when it has none.
 string_view text_of(const qvf::Fields &fields, const Field &field)
@@ -116,17 +114,6 @@ void print_value(const qvf::Fields &fields, const Field &field, bool json)
         print_escaped(stdout, text_of(fields, field));
 }
 
-// Why a printable, non-empty text is no value (a blank form field, a
-// database export's padding), or null when it is one.
-const char *spacing(string_view text)
-{
-    if (text.find_first_not_of(' ') == string_view::npos)
-        return "only spaces";
-    if (text.front() == ' ' || text.back() == ' ')
-        return "begins or ends with a space";
-    return nullptr;
-}
-
 // Why a field is not provisioned, or null when it is.
 const char *unprovisioned(const qvf::Fields &fields, const Field &field)
 {
@@ -134,13 +121,7 @@ const char *unprovisioned(const qvf::Fields &fields, const Field &field)
         const char *why = qv::not_unicast(fields.mac);
         return why == qv::kAllZeros ? "not set" : why; // a blank field reads as zeros
     }
-    const string_view text = text_of(fields, field);
-    if (text.empty())
-        return "not set";
-    for (const char c : text)
-        if (!printable(static_cast<unsigned char>(c)))
-            return "not printable";
-    return spacing(text);
+    return qv::unprovisioned_text(text_of(fields, field));
 }
 
 bool provisioned(const qvf::Fields &fields)
@@ -244,7 +225,7 @@ const char *parse_text(string_view text, char (&field)[QVF_TEXT_FIELD_SIZE])
     for (const char c : text)
         if (!printable(static_cast<unsigned char>(c)))
             return "not printable (bytes 0x20 to 0x7e only)";
-    if (const char *why = text.empty() ? nullptr : spacing(text))
+    if (const char *why = text.empty() ? nullptr : qv::badly_spaced(text))
         return why;
     memset(field, 0, sizeof field);
     memcpy(field, text.data(), text.size());
