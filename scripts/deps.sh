@@ -54,9 +54,10 @@ qv_need() {
 QV_BUILD_PACKAGES="cmake ninja-build gcc g++ binutils"
 
 # The PC build's tests: GoogleTest, the link checks' pkg-config, the
-# network namespace that kez-tool's process tests start in, and shellcheck
-# over the shell files that git lists (scripts/lint).
-QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux shellcheck git"
+# network namespaces that kez-tool's process tests and the LLDP test start
+# in, the LLDP daemons (lldpd, with lldpcli) on the switch's side and its
+# peer's, and shellcheck over the shell files that git lists (scripts/lint).
+QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux lldpd shellcheck git"
 
 # The cross build for the board (glibc).
 QV_ARMHF_PACKAGES="g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf"

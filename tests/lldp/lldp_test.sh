@@ -20,7 +20,9 @@ if [ -z "${QV_LLDP_WORK:-}" ]; then
         echo "skip: lldpd's test needs root and network namespaces"
         exit 77
     fi
-    work=$(mktemp -d) || exit 1
+    # lldpd's own user reaches its socket and reads its command files
+    # here.
+    work=$(mktemp -d) && chmod 755 "$work" || exit 1
     QV_LLDP_WORK=$work timeout 300 unshare --net --mount sh "$0" "$@"
     status=$?
     rm -rf "$work"
@@ -77,7 +79,10 @@ unread="qv_info: the record on $work/image could not be read"
 # name|record|release|the file and the log (printf %b)
 while IFS='|' read -r name rec rl want; do
     rm -f "$cmd"
-    eval "record $rec" && os "$rl" || { checks_fail "$name: the image"; continue; }
+    if ! eval "record $rec" || ! os "$rl"; then
+        checks_fail "$name: the image"
+        continue
+    fi
     checks_run "$name" 0 "status 0\n$header\n$want" '' generate
 done <<ROWS
 provisioned|SN1 rev-B QV-SW10|$rel|$kept
@@ -95,4 +100,109 @@ ROWS
 record SN1 rev-B QV-SW10 && os "$rel" && "$conf" "$cmd" "$release" && rm "$work/image"
 checks_run "an unreadable record: the file as it was" 0 \
     "status 1\n$header\n${kept}qv_lldp: the inventory left as it was: $work/image: No such file or directory; $unread\n" '' generate
+
+# 4. The uci-defaults script, run twice as a reinstalled package would:
+# what it sets, once, and what an operator set, kept. (The daemons below
+# take their options from what it leaves.)
+defaults() {
+    sh "$files/etc/uci-defaults/80_qv-lldp" && sh "$files/etc/uci-defaults/80_qv-lldp"
+    echo "status $?"
+    cat "$work/config/lldpd" "$work/config/.calls"
+}
+class="lldpd.config.lldp_class='4'" cid="lldpd.config.cid_interface='eth0'"
+calls="uci set lldpd.config.lldp_class=4\nuci add_list lldpd.config.cid_interface=eth0\nuci commit lldpd\n"
+# name|/etc/config/lldpd before (uci show's lines, printf %b)|after, and the calls
+while IFS='|' read -r name before after; do
+    printf '%b' "$before" >"$work/config/lldpd" && rm -f "$work/config/.calls"
+    checks_run "uci-defaults: $name" 0 "status 0\n$after" '' defaults
+done <<ROWS
+an operator's class kept|lldpd.config=lldpd\nlldpd.config.lldp_class='2'\n|lldpd.config=lldpd\nlldpd.config.lldp_class='2'\n$cid\nuci add_list lldpd.config.cid_interface=eth0\nuci commit lldpd\n
+no config section|lldpd.config.x='1'\n|lldpd.config.x='1'\nlldpd.config=lldpd\n$class\n$cid\nuci set lldpd.config=lldpd\n$calls
+OpenWrt's own config|lldpd.config=lldpd\nlldpd.config.interface='loopback' 'lan'\n|lldpd.config=lldpd\nlldpd.config.interface='loopback' 'lan'\n$class\n$cid\n$calls
+ROWS
+# lldpd's options, as OpenWrt's init script makes them of the config: -M
+# the class, -C the chassis interfaces joined by commas.
+lldp_class=$(uci get lldpd.config.lldp_class) cid_interface=$(uci get lldpd.config.cid_interface | tr ' ' ,)
+
+# 2. The switch and its peer. The peer's namespace is held by a process of
+# its own, which also has its own view of /sys; eth1, made first, offers
+# lldpd another MAC for the chassis ID than eth0's.
+daemons=''
+stop() {
+    local pid
+    for pid in $daemons; do kill "$pid" 2>/dev/null; done
+    for pid in $daemons; do wait "$pid" 2>/dev/null; done
+    daemons=''
+}
+unshare --net --mount sh -c 'mount -t sysfs sysfs /sys && exec sleep 300' &
+holder=$!
+trap 'stop; kill "$holder"' EXIT
+i=0
+while [ "$(readlink "/proc/$holder/ns/net")" = "$(readlink /proc/self/ns/net)" ] && [ $i -lt 50 ]; do
+    sleep 0.1 && i=$((i + 1))
+done
+peer() { nsenter -t "$holder" -n -m "$@"; }
+if ! { ip link add eth1 address 02:00:00:00:00:01 type veth peer name eth1 netns "$holder" &&
+    ip link add eth0 address 02:11:22:33:44:55 type veth peer name eth0 netns "$holder" &&
+    ip link set eth1 up && ip link set eth0 up && peer ip link set eth1 up && peer ip link set eth0 up; }; then
+    checks_fail "the veth pairs"
+    checks_done
+    exit 1
+fi
+mkdir "$work/peer.d" && echo "configure lldp tx-interval 1" >"$work/lldpd.d/00-test.conf"
+
+# neighbour: the switch's lldpd, started on the command files, and what the
+# peer's lldpd hears of it on eth0 within ten seconds: its chassis ID and
+# LLDP-MED inventory, one "lldp.eth0...=value" line each.
+neighbour() {
+    local i=0 heard=''
+    rm -f "$work"/*.sock "$work"/*.pid
+    timeout 60 lldpd -d -u "$work/switch.sock" -p "$work/switch.pid" -O "$work/lldpd.d" \
+        -M "$lldp_class" -C "$cid_interface" >"$work/switch.log" 2>&1 &
+    daemons="$daemons $!"
+    # nsenter itself in the background, so that $! is the daemon.
+    nsenter -t "$holder" -n -m timeout 60 lldpd -d -u "$work/peer.sock" -p "$work/peer.pid" -O "$work/peer.d" >"$work/peer.log" 2>&1 &
+    daemons="$daemons $!"
+    while [ -z "$heard" ] && [ $i -lt 100 ]; do
+        sleep 0.1 && i=$((i + 1))
+        heard=$(peer lldpcli -u "$work/peer.sock" -f keyvalue show neighbors ports eth0 details 2>/dev/null)
+    done
+    [ -z "${json:-}" ] || peer lldpcli -u "$work/peer.sock" -f json show neighbors ports eth0 details | sed 's/^/# /'
+    stop
+    printf '%s\n' "$heard" | grep -E '^lldp\.eth0\.(chassis\.(mac|name)|lldp-med\.inventory\.[a-z]*)='
+}
+# heard UID HDV PRDT RELEASE: the peer's view of the switch on this record
+# and release line ('-': no release file).
+heard() {
+    record "$1" "$2" "$3" && os "$4" && "$conf" "$cmd" "$release" && neighbour
+}
+# The system name lldpd makes of the PC's host name, as the first row, with
+# no text of the record, hears it: no other row may change it.
+host=$(heard '' '' '' - | sed -n 's/^lldp\.eth0\.chassis\.name=//p')
+p=lldp.eth0.chassis i=lldp.eth0.lldp-med.inventory
+# name|the record and release|what the peer hears (printf %b)
+while IFS='|' read -r name rec want; do
+    eval "set -- $rec"
+    checks_run "peer: $name" 0 "$p.mac=02:11:22:33:44:55\n$p.name=$host\n$want" '' heard "$@"
+done <<ROWS
+fields blank|'' '' '' -|$i.software=$(uname -r | cut -c 1-32)\n
+provisioned|SN1 rev-B QV-SW10 "$rel"|$i.hardware=rev-B\n$i.software=23.05.3\n$i.serial=SN1\n$i.model=QV-SW10\n
+fields lldpcli cannot take, and one it takes in quotes|"S'N #1;x" 'rev\B' 'QV" configure system hostname E' "$rel"|$i.software=23.05.3\n$i.serial=S'N #1;x\n
+ROWS
+# For the closing note: the peer's JSON of a provisioned record.
+json=1 heard SN1 rev-B QV-SW10 "$rel" | grep "^# "
+
+# 3. The file is not written on a boot that finds what it holds (here its
+# folder is read-only), and is replaced by a new one when the record changed.
+inode() { stat -c %i "$cmd"; }
+before=$(inode)
+if ! { mount --bind "$work/lldpd.d" "$work/lldpd.d" && mount -o remount,bind,ro "$work/lldpd.d"; }; then
+    checks_fail "the read-only folder"
+fi
+checks_run "nothing changed: nothing written" 0 "status 0\n$header\n$kept" '' generate
+umount "$work/lldpd.d"
+record SN2 rev-B QV-SW10
+checks_run "a new record: a new file" 0 \
+    "status 0\n$header\n$r serial-number \"SN2\"\n$r hardware-revision \"rev-B\"\n$r model \"QV-SW10\"\n$r software-revision \"23.05.3\"\n" '' generate
+checks_verdict "a new record: renamed over the old file" [ "$(inode)" != "$before" ]
 checks_done
