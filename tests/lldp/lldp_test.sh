@@ -6,13 +6,13 @@
 # the board, where lldpd finds none), and a second network namespace (the
 # peer's) joined to it by a veth pair: eth0 on both sides.
 #   1. The command file qv-lldpd-conf writes for each record and release.
-#   2. Debian's lldpd on both sides, the switch's started as OpenWrt's
+#   2. The uci-defaults script, run twice, sets the config once.
+#   3. Debian's lldpd on both sides, the switch's started as OpenWrt's
 #      init script starts it (the class and the chassis interface from the
-#      uci config our uci-defaults script sets, the commands read from its
+#      uci config the uci-defaults script set, the commands read from its
 #      /etc/lldpd.d); what the peer's lldpcli shows of the switch.
-#   3. The file is left alone when nothing changed, and replaced when the
+#   4. The file is left alone when nothing changed, and replaced when the
 #      record did.
-#   4. The uci-defaults script, run twice, sets the config once.
 set -u
 if [ -z "${QV_LLDP_WORK:-}" ]; then
     # lldpd drops its privileges to its own user, which only root can.
@@ -101,7 +101,7 @@ record SN1 rev-B QV-SW10 && os "$rel" && "$conf" "$cmd" "$release" && rm "$work/
 checks_run "an unreadable record: the file as it was" 0 \
     "status 1\n$header\n${kept}qv_lldp: the inventory left as it was: $work/image: No such file or directory; $unread\n" '' generate
 
-# 4. The uci-defaults script, run twice as a reinstalled package would:
+# 2. The uci-defaults script, run twice as a reinstalled package would:
 # what it sets, once, and what an operator set, kept. (The daemons below
 # take their options from what it leaves.)
 defaults() {
@@ -124,7 +124,7 @@ ROWS
 # the class, -C the chassis interfaces joined by commas.
 lldp_class=$(uci get lldpd.config.lldp_class) cid_interface=$(uci get lldpd.config.cid_interface | tr ' ' ,)
 
-# 2. The switch and its peer. The peer's namespace is held by a process of
+# 3. The switch and its peer. The peer's namespace is held by a process of
 # its own, which also has its own view of /sys; eth1, made first, offers
 # lldpd another MAC for the chassis ID than eth0's.
 daemons=''
@@ -192,7 +192,7 @@ ROWS
 # For the closing note: the peer's JSON of a provisioned record.
 json=1 heard SN1 rev-B QV-SW10 "$rel" | grep "^# "
 
-# 3. The file is not written on a boot that finds what it holds (here its
+# 4. The file is not written on a boot that finds what it holds (here its
 # folder is read-only), and is replaced by a new one when the record changed.
 inode() { stat -c %i "$cmd"; }
 before=$(inode)
