@@ -54,9 +54,10 @@ qv_need() {
 QV_BUILD_PACKAGES="cmake ninja-build gcc g++ binutils"
 
 # The PC build's tests: GoogleTest, the link checks' pkg-config, the
-# network namespace that the case tables' kez-tool rows run in, and shellcheck
-# over the shell files that git lists (scripts/lint).
-QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux shellcheck git"
+# network namespaces that the case tables' kez-tool rows and the LLDP test
+# run in, the LLDP daemons (lldpd, with lldpcli) on the switch's side and its
+# peer's, and shellcheck over the shell files that git lists (scripts/lint).
+QV_HOST_TEST_PACKAGES="pkgconf libgtest-dev libgmock-dev iproute2 util-linux lldpd shellcheck git"
 
 # The PC build's test of LuCI's Status page include: the page runs in
 # headless Chromium (tests/luci).
