@@ -10,11 +10,7 @@ namespace {
 
 QVTEST_PRINT_CASES_BY_NAME()
 
-using fakemtd::Call;
-using qvtest::capture_call;
-using qvtest::MtdTest;
-using qvtest::RecordBytes;
-using qvtest::RunResult;
+using namespace qvtest::flash_words;
 
 using Text = std::array<char, 33>;
 

@@ -13,13 +13,7 @@ namespace {
 
 QVTEST_PRINT_CASES_BY_NAME()
 
-using fakemtd::Call;
-using qvtest::capture_call;
-using qvtest::MtdTest;
-using qvtest::RecordBytes;
-using qvtest::RunResult;
-
-using qvtest::Record;
+using namespace qvtest::flash_words;
 
 std::vector<uint8_t> bytes_of(const Record &r)
 {

@@ -23,13 +23,7 @@ namespace {
 
 QVTEST_PRINT_CASES_BY_NAME()
 
-using fakemtd::Call;
-using qvtest::capture_call;
-using qvtest::MtdTest;
-using qvtest::RecordBytes;
-using qvtest::RunResult;
-
-using qvtest::Record;
+using namespace qvtest::flash_words;
 const std::string kVerifyFailed =
     "/dev/mtd3: verify failed: the flash does not hold the record written\n";
 

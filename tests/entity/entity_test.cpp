@@ -15,12 +15,9 @@ namespace {
 
 QVTEST_PRINT_CASES_BY_NAME()
 
-using fakemtd::Call;
-using fakemtd::Device;
-using qvtest::RecordBytes;
-using qvtest::RunResult;
+using namespace qvtest::flash_words;
 
-const std::vector<uint8_t> kBlank(104, 0xFF);
+const std::vector<uint8_t> &kBlank = qvtest::kBlankFlash;
 const std::vector<uint8_t> kProvisioned =
     RecordBytes{}.mac({2, 0x11, 0x22, 0x33, 0x44, 0x55, 0, 0}).uid("SN0001").hardware_version("rev-B").product_type("QV-SW10").bytes;
 // A line feed, a byte past ASCII, DEL; and quotes and a backslash, which are printable.

@@ -18,6 +18,9 @@ inline constexpr size_t kRecordSize = 104;
 // A caller's buffer for the whole record.
 using Record = std::array<uint8_t, kRecordSize>;
 
+// The flash as it leaves the factory's programmer: every byte erased.
+inline const std::vector<uint8_t> kBlankFlash(kRecordSize, 0xFF);
+
 // Builds record bytes: fields given as text are NUL-padded; a field left
 // empty is left as erased flash (0xFF).
 struct RecordBytes {
@@ -65,3 +68,15 @@ protected:
 };
 
 } // namespace qvtest
+
+// The words the tests over the fake flash share: `using namespace
+// qvtest::flash_words;` in a test's own namespace.
+namespace qvtest::flash_words {
+using fakemtd::Call;
+using fakemtd::Device;
+using qvtest::capture_call;
+using qvtest::MtdTest;
+using qvtest::Record;
+using qvtest::RecordBytes;
+using qvtest::RunResult;
+} // namespace qvtest::flash_words

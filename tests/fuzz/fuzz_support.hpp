@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hex_digit.hpp"
+
 // Helpers shared by the fuzz harnesses. Each runs its code through the
 // capture helpers of tests/support, so nothing the tools print reaches the
 // fuzzer's own output.
@@ -41,15 +43,10 @@ inline std::vector<std::string> command_line(const char *program, const uint8_t 
     return args;
 }
 
+// A hex digit's value, as the tools read it, or -1.
 inline int hex_value(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return qv::hex_digit(c);
 }
 
 } // namespace qvfuzz

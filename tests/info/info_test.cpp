@@ -22,18 +22,14 @@ namespace {
 
 QVTEST_PRINT_CASES_BY_NAME()
 
-using fakemtd::Call;
-using fakemtd::Device;
-using qvtest::RecordBytes;
-using qvtest::RunResult;
+using namespace qvtest::flash_words;
 
 RunResult info(std::vector<std::string> args, int stdout_error = 0)
 {
-    args.insert(args.begin(), "qv_info");
-    return qvtest::run_tool(program_main, args, nullptr, stdout_error);
+    return qvtest::run_program("qv_info", std::move(args), stdout_error);
 }
 
-const std::vector<uint8_t> kBlank(104, 0xFF);
+const std::vector<uint8_t> &kBlank = qvtest::kBlankFlash;
 const std::vector<uint8_t> kProvisioned = RecordBytes{}
     .mac({2, 0x11, 0x22, 0x33, 0x44, 0x55, 0xAA, 0xBB}).uid("SN0001").hardware_version("rev-B").product_type("QV-SW10").bytes;
 // Texts with every kind of byte that must be escaped, and one of 32 bytes.

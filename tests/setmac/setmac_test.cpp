@@ -11,16 +11,11 @@ namespace {
 
 QVTEST_PRINT_CASES_BY_NAME()
 
-using fakemtd::Call;
-using fakemtd::Device;
-using qvtest::MtdTest;
-using qvtest::RecordBytes;
-using qvtest::RunResult;
+using namespace qvtest::flash_words;
 
 RunResult setmac(std::vector<std::string> args, int stdout_error = 0)
 {
-    args.insert(args.begin(), "qv_setmac");
-    return qvtest::run_tool(program_main, args, nullptr, stdout_error);
+    return qvtest::run_program("qv_setmac", std::move(args), stdout_error);
 }
 
 std::string byte_lines(std::initializer_list<const char *> bytes)

@@ -69,6 +69,13 @@ using ToolMain = int (*)(int argc, char **argv);
 RunResult run_tool(ToolMain tool, const std::vector<std::string> &args, std::jmp_buf *stop = nullptr,
                    int stdout_error = 0);
 
+// Runs the program under test, its shipped main, with args after its name.
+inline RunResult run_program(const char *name, std::vector<std::string> args, int stdout_error = 0)
+{
+    args.insert(args.begin(), name);
+    return run_tool(program_main, args, nullptr, stdout_error);
+}
+
 // Calls fn() with captured output; status is fn's own result (0 for void).
 template <class Fn>
 RunResult capture_call(Fn fn)
