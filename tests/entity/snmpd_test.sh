@@ -92,17 +92,21 @@ checks_run "fields holding other bytes: zero-length; quotes and a backslash as t
 # Another program's store holds the record's lock: the handler gives up
 # after its bound, and snmpd goes on answering.
 record mac=02:11:22:33:44:55 uid=SN1 hdv=rev-B prdt=QV-SW10
-# shellcheck disable=SC2016 # the inner shell's $1
-flock -x "$image" sh -c ': >"$1"; sleep 3' sh "$work/locked" &
+# The holder says its pid once it has the lock, and holds it until it is
+# stopped: however slow the machine, the rows run while the lock is held.
+# shellcheck disable=SC2016 # the inner shell's $$ and $1
+flock -x "$image" sh -c 'echo $$ >"$1.new" && mv "$1.new" "$1" && exec sleep 60' sh "$work/locked" &
 locker=$!
 waited=0
-while [ ! -e "$work/locked" ] && [ $waited -lt 50 ]; do sleep 0.1; waited=$((waited + 1)); done
+while [ ! -s "$work/locked" ] && [ $waited -lt 300 ]; do sleep 0.1; waited=$((waited + 1)); done
+[ -s "$work/locked" ] || checks_fail "the record's lock could not be taken for the next rows"
 checks_run "the record locked longer than the bound: no such instance, and snmpd's own objects answer" 0 \
     "$entry.11.1 = No Such Instance currently exists at this OID\n.1.3.6.1.2.1.1.1.0 = STRING: \"QV test agent\"\n" '' \
     get $entry.11.1 .1.3.6.1.2.1.1.1.0
 checks_run "the record locked: the walk shows nothing of the table" 0 \
     "$table = No more variables left in this MIB View (It is past the end of the MIB tree)\n" '' \
     walk $table
+kill "$(cat "$work/locked")" 2>/dev/null
 wait $locker
 checks_run "the lock released: the next walk shows the row" 0 "$provisioned\n" '' walk $table
 
