@@ -317,7 +317,8 @@ string_view release_in(string_view file)
         const size_t end = file.find('\n');
         string_view line(file.data(), end == string_view::npos ? file.size() : end);
         file.remove_prefix(end == string_view::npos ? file.size() : end + 1);
-        if (line.starts_with(kKey)) {
+        // Not starts_with: libstdc++ builds it on substr, which can throw.
+        if (line.size() >= kKey.size() && string_view(line.data(), kKey.size()) == kKey) {
             line.remove_prefix(kKey.size());
             value = line;
             ++lines;
