@@ -57,17 +57,57 @@ function(qv_device_objects target)
     POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
-# qv_tool(<program> CORE <archive> SOURCES <file>... [LIBS <target>...]
-#         [PROGRAM_LIBS <library>...] [EXPORTS <symbol>...])
+# qv_budget(<target> <bytes>): the stripped bytes a shipped file may take
+# on the flash, which scripts/footprint-report holds it to (a library by
+# its name without the version).
+function(qv_budget target bytes)
+  if(NOT bytes MATCHES "^[1-9][0-9]*$")
+    message(FATAL_ERROR "qv_budget(${target}): ${bytes} is no number of bytes")
+  endif()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    set_property(GLOBAL APPEND PROPERTY QV_BUDGETS "$<TARGET_LINKER_FILE_NAME:${target}>=${bytes}")
+  else()
+    set_property(GLOBAL APPEND PROPERTY QV_BUDGETS "$<TARGET_FILE_NAME:${target}>=${bytes}")
+  endif()
+endfunction()
+
+# qv_write_budgets(): the budgets of every shipped file, one name=bytes a
+# line, in footprint-budgets of the build folder; called once the whole
+# tree is read.
+function(qv_write_budgets)
+  get_property(budgets GLOBAL PROPERTY QV_BUDGETS)
+  list(JOIN budgets "\n" text)
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/footprint-budgets CONTENT "${text}\n")
+endfunction()
+
+# qv_tool(<program> CORE <archive> SOURCES <file>... BUDGET <bytes>
+#         [FAKE flash|mii] [LIBS <target>...] [PROGRAM_LIBS <library>...]
+#         [EXPORTS <symbol>...])
 # A program that ships. Its sources are the archive <archive>, which the
 # tests link in front of their fakes; the program is the shared main
 # (tools/main.cpp, which knows the program by its fixed name QV_PROGRAM)
 # calling the archive's tool_main. The tests get the same main as the
 # object library <program>_main, whose function is program_main. LIBS are
 # the archive's, PROGRAM_LIBS only the program's (the tests link a fake in
-# their place); EXPORTS go into the program's dynamic symbol table.
+# their place); EXPORTS go into the program's dynamic symbol table. BUDGET
+# is its stripped size on the flash (qv_budget). FAKE says what of the
+# kernel its case table runs it over on the PC: the fake flash (/dev/mtd3)
+# or the fake driver of eth0's PHY; without it the table runs the program
+# itself.
+#
+# Each program is listed in the global property QV_PROGRAMS, from which the
+# link checks, the install check and the case tables take the programs
+# that ship; the target's properties QV_CORE and QV_FAKE keep its archive
+# and fake.
 function(qv_tool program)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "CORE" "SOURCES;LIBS;PROGRAM_LIBS;EXPORTS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "CORE;BUDGET;FAKE" "SOURCES;LIBS;PROGRAM_LIBS;EXPORTS")
+  if(NOT arg_BUDGET)
+    message(FATAL_ERROR "qv_tool(${program}): no BUDGET")
+  endif()
+  if(arg_FAKE AND NOT arg_FAKE MATCHES "^(flash|mii)$")
+    message(FATAL_ERROR "qv_tool(${program}): FAKE is flash or mii, not ${arg_FAKE}")
+  endif()
   add_library(${arg_CORE} STATIC ${arg_SOURCES})
   target_include_directories(${arg_CORE} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${arg_CORE} PUBLIC ${arg_LIBS})
@@ -86,6 +126,10 @@ function(qv_tool program)
   endforeach()
   qv_device_target(${program})
   install(TARGETS ${program} RUNTIME DESTINATION sbin)
+
+  qv_budget(${program} ${arg_BUDGET})
+  set_target_properties(${program} PROPERTIES QV_CORE ${arg_CORE} QV_FAKE "${arg_FAKE}")
+  set_property(GLOBAL APPEND PROPERTY QV_PROGRAMS ${program})
 endfunction()
 
 # When a target with C++ objects is linked by the C driver, CMake adds the

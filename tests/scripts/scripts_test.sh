@@ -42,7 +42,12 @@ floor_row=$(row "(floor: one-line C program)" "$tool_bytes" - - "$tool_xz" 0 lib
 # A shipped tree: the library with its SONAME links, a header, a program.
 stage shipped "$library:lib/$lib_name" "$program:sbin/tool" "$0:include/fixture.h"
 ln -s "$lib_name" "$work/shipped/lib/libfixture.so"
-report() { QV_FOOTPRINT_BUDGETS=$1 sh "$scripts/footprint-report" "$work/shipped" "$program"; }
+# report BUDGET...: the report with a budget file of these lines, as the
+# build writes it.
+report() {
+    printf '%s\n' "$@" >"$work/budgets"
+    sh "$scripts/footprint-report" "$work/shipped" "$program" "$work/budgets"
+}
 
 checks_run "every file at its budget; a budgeted file not built is named" 0 "$header
 $(row "lib/$lib_name" "$lib_bytes" "$lib_bytes" ok "$lib_xz" 1 libc.so.6)
@@ -50,14 +55,14 @@ $(row sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
 $floor_row
 note: absent is not built yet; its budget (100) is not checked
 every built file is within its budget
-" "" report "libfixture.so=$lib_bytes tool=$tool_bytes absent=100"
+" "" report "libfixture.so=$lib_bytes" "tool=$tool_bytes" absent=100
 
 checks_run "one byte over a budget fails" 1 "$header
 $(row "lib/$lib_name" "$lib_bytes" $((lib_bytes - 1)) OVER "$lib_xz" 1 libc.so.6)
 $(row sbin/tool "$tool_bytes" "$tool_bytes" ok "$tool_xz" 0 libc.so.6)
 $floor_row
 " "over budget: libfixture.so
-" report "libfixture.so=$((lib_bytes - 1)) tool=$tool_bytes"
+" report "libfixture.so=$((lib_bytes - 1))" "tool=$tool_bytes"
 
 checks_run "files without a budget are only reported" 0 "$header
 $(row "lib/$lib_name" "$lib_bytes" - - "$lib_xz" 1 libc.so.6)
@@ -65,6 +70,9 @@ $(row sbin/tool "$tool_bytes" - - "$tool_xz" 0 libc.so.6)
 $floor_row
 every built file is within its budget
 " "" report ""
+checks_run "a budget file's line that is no budget is refused" 2 "" \
+    "footprint-report: $work/budgets: line 2 is no name=bytes
+" report "tool=$tool_bytes" "libfixture.so=10 KiB"
 
 stage musl "$musl_program:sbin/tool" "$0:share/notes.txt"
 checks_run "musl's libc and loader only" 0 "sbin/tool: musl only (libc.so, /lib/ld-musl-armhf.so.1)
