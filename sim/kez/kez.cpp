@@ -1,7 +1,7 @@
 // Stand-in for the switch maker's libkez: the same functions and port map
 // over a simulated switch, for development and tests on a PC.
 
-#include "board_wiring.hpp"
+#include "port_wiring.hpp"
 #include "kez.h"
 #include "state.hpp"
 #include "traffic.hpp"

@@ -1,6 +1,6 @@
 #include "fake_kez.hpp"
 
-#include "board_wiring.hpp"
+#include "port_wiring.hpp"
 #include "kez.h"
 
 #include <stdio_ext.h>

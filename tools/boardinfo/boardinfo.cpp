@@ -2,7 +2,7 @@
 
 #include "boardinfo.hpp"
 
-#include "board_wiring.hpp"
+#include "port_wiring.hpp"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-// The board's wiring: the switch port that the CPU (index 0) and the front
+// The front ports' wiring: the switch port that the CPU (index 0) and the front
 // ports 1 to 10 are connected to. The switch library's port map carries the
 // same, so the stand-in switch and the tests' fake library are initialised
 // from this list too.
