@@ -117,7 +117,7 @@ run_as() { if [ -n "$as_uid" ]; then as-user "$as_uid" "$@"; else "$@"; fi; }
 # page_write FILE: FILE as the first NAND page of the partition, written
 # past the library (which erases first).
 page_write() {
-    { cat "$1"; head -c $((2048 - $(wc -c <"$1"))) /dev/zero | tr '\0' '\377'; } >/tmp/page &&
+    { cat "$1" && checks_erased $((2048 - $(wc -c <"$1"))); } >/tmp/page &&
         dd if=/tmp/page of="$node" bs=2048 count=1 2>/dev/null
 }
 
