@@ -252,7 +252,11 @@ checks_record() {
     )
     head -c 2 /dev/zero
     shift
-    for text in "$@"; do { printf '%s' "$text"; head -c 32 /dev/zero; } | head -c 32; done
+    # (No pipe that stops reading early: under pipefail its writer fails.)
+    for text in "$@"; do
+        printf '%.32s' "$text"
+        head -c $((32 - $(printf '%.32s' "$text" | wc -c))) /dev/zero
+    done
 }
 
 # checks_erased N: N bytes of erased flash (all ones).
