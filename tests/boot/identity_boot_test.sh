@@ -78,7 +78,7 @@ record() {
 # A group address, which qv_info refuses to store, written as bytes.
 multicast() {
     unit
-    { printf '\001\000\136\000\000\001\000\000'; head -c 96 /dev/zero; } >"$work/image"
+    checks_record 01:00:5e:00:00:01 '' '' '' >"$work/image"
 }
 # No record at all, as when the flash driver did not attach.
 unreadable() { unit; }

@@ -50,7 +50,7 @@ done
 : >"$work/owned" && chown 65534:65534 "$work/owned" 2>/dev/null && checks_can="$checks_can chown"
 unshare -rm true 2>/dev/null && checks_can="$checks_can unshare"
 [ "$QV_CASES_ETH0" = none ] && echo "# no network namespace with an eth0 here: kez-tool's rows are skipped"
-checks_start "$work/run" pc
+checks_start "$work/run"
 checks_report=$QV_FAKE_REPORT
 checks_table "$tests"/cases/*.cases
 checks_done

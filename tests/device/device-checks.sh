@@ -1,5 +1,6 @@
 #!/bin/sh
 # Usage (on the device): sh device-checks.sh [--write] [--pushed] [--last-phy ADDR:ID] DIR
+#                        sh device-checks.sh [--write] [--pushed] --restore KEPT DIR
 #
 # The checks a switch in service can take: the installed programs (with
 # --pushed the ones in DIR/sbin and DIR/lib, which this run brought along)
@@ -25,15 +26,22 @@
 #
 # TAP, which prove and other TAP readers take: one line per check ("ok",
 # "not ok" with the differences, "ok ... # SKIP" with the reason), then the
-# plan "1..N" and "N passed, N failed, N skipped". Exit status 0 when none
-# failed, 1 otherwise, 2 when the run refused to start ("Bail out!").
+# plan "1..N". Exit status 0 when none failed, 1 otherwise, 2 when the run
+# refused to start ("Bail out!").
+#
+# --restore is the one way a record goes back, for this run's end and for
+# scripts/device-test's own copy: it compares the flash with the record
+# KEPT holds and, with --write, writes KEPT back when they differ. A record
+# that is not the one kept is printed, with the one command that puts it
+# back; exit status 0 when the flash holds the kept record, 1 otherwise.
 
-write=0 pushed=0 last_phy=''
+write=0 pushed=0 last_phy='' kept=''
 while [ $# -gt 1 ]; do
     case $1 in
     --write) write=1 ;;
     --pushed) pushed=1 ;;
     --last-phy) last_phy=$2; shift ;;
+    --restore) kept=$2; shift ;;
     *) echo "device-checks: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -73,10 +81,8 @@ client_runs() {
 # Whether a store may start: something must be able to put the record
 # back, and the erase block that holds it must take a rewrite.
 may_store() {
-    if ! client_runs; then
-        echo "# qvf-fields does not run here (is libqvf installed?): nothing could put the record back"
-        return 1
-    fi
+    client_runs ||
+        { echo "# qvf-fields does not run here (is libqvf installed?): nothing could put the record back"; return 1; }
     block=$(./qvf-fields bad-block 2>&1)
     case $block in
     good) return 0 ;;
@@ -89,22 +95,14 @@ may_store() {
 # The record as it is now, kept before anything can change it. A store
 # must not start unless the record can be put back exactly.
 keep_record() {
-    if [ ! -c $node ]; then
-        echo "# $node is not a character device"
-        return 1
-    fi
+    [ -c $node ] || { echo "# $node is not a character device"; return 1; }
     [ $write = 0 ] || may_store || return 1
-    if ! read_record record.saved || ! read_record record.again || ! cmp -s record.saved record.again; then
-        echo "# the record on $node cannot be read, or reads differently twice"
-        return 1
-    fi
+    { read_record record.saved && read_record record.again && cmp -s record.saved record.again; } ||
+        { echo "# the record on $node cannot be read, or reads differently twice"; return 1; }
     # Every store erases the whole partition: it must hold the record only.
     rest=$(tail -c +$((record_size + 1)) $node | tr -d '\377' | wc -c)
-    if [ $write = 1 ] && [ "$rest" != 0 ]; then
-        echo "# $node holds $rest bytes past the record that are not erased, which a store would erase"
-        return 1
-    fi
-    return 0
+    [ $write = 0 ] || [ "$rest" = 0 ] ||
+        { echo "# $node holds $rest bytes past the record that are not erased, which a store would erase"; return 1; }
 }
 
 # like_image NAME ARGS...: qv_info ARGS on the flash gives what it gives on
@@ -123,11 +121,7 @@ like_image() {
 # FIELD.text.
 same_text() {
     local text
-    if ! ./qvf-fields get "$2" >"$2.text" 2>&1; then
-        checks_fail "$1"
-        sed 's/^/#   qvf-fields: /' "$2.text"
-        return 0
-    fi
+    ./qvf-fields get "$2" >"$2.text" 2>&1 || { checks_fail "$1"; sed 's/^/#   qvf-fields: /' "$2.text"; return 0; }
     text=$(cat "$2.text")
     case $text in
     *[!\ -~]* | *\\*) checks_skip "$1" "the field holds bytes that qv_info shows escaped" ;;
@@ -139,10 +133,7 @@ same_text() {
 # and as qv_setmac and qv_info show it: one view. qv_info on the flash is
 # also what it is on an image that holds a copy of the record's bytes.
 test_record() {
-    if [ ! -s record.saved ]; then
-        checks_fail "the record on $node can be read"
-        return 0
-    fi
+    [ -s record.saved ] || { checks_fail "the record on $node can be read"; return 0; }
     checks_pass "the record on $node reads the same twice"
     # The folder keeps the record (and, with --write, the way back to it).
     name="the run's folder, which keeps the record, is open to its owner only"
@@ -159,24 +150,18 @@ test_record() {
         like_image "qv_info verify tells what is not provisioned, as of the bytes in an image" verify
         test_eth0_address
     fi
-    if ! client_runs; then
-        checks_skip "the library's view of the record" "qvf-fields does not run here (is libqvf installed?)"
-        return 0
-    fi
-    if ! ./qvf-fields raw read >record.library 2>&1; then
-        checks_fail "the library reads the record"
-        sed 's/^/#   qvf-fields: /' record.library
-        return 0
-    fi
+    client_runs ||
+        { checks_skip "the library's view of the record" "qvf-fields does not run here (is libqvf installed?)"; return 0; }
+    ./qvf-fields raw read >record.library 2>&1 ||
+        { checks_fail "the library reads the record"; sed 's/^/#   qvf-fields: /' record.library; return 0; }
     checks_pass "the library reads the record"
     # shellcheck disable=SC2046 # the bytes as words
     set -- $(cat record.library)
     mac=$1:$2:$3:$4:$5:$6 spare=$7:$8
     checks_run "the library prints the whole address field as its raw read has it" 0 "mac = $mac:$spare:\n" '' \
         ./qvf-fields get mac
-    if checks_have qv_setmac "qv_setmac shows the library's address"; then
+    checks_have qv_setmac "qv_setmac shows the library's address" &&
         checks_run "qv_setmac shows the library's address" 0 "mac = [$mac]\n" '' qv_setmac
-    fi
     checks_have qv_info "qv_info and the library agree on the record" || return 0
     checks_run "qv_info gets the library's address" 0 "$mac\n" '' qv_info get mac
     same_text "qv_info and the library agree on the unique id" uid
@@ -198,10 +183,7 @@ test_record() {
 test_eth0_address() {
     local provisioned hook=/lib/preinit/01_qv_identity
     [ ! -d /rom/lib ] || hook=/rom$hook
-    if [ ! -e "$hook" ]; then
-        checks_skip "eth0 carries the record's address" "no $hook: the boot does not apply the record"
-        return 0
-    fi
+    [ -e "$hook" ] || { checks_skip "eth0 carries the record's address" "no $hook: the boot does not apply the record"; return 0; }
     provisioned=$(qv_info show -p | sed -n 1p)
     case $provisioned in
     mac=*) checks_run "eth0 carries the record's address" 0 "${provisioned#mac=}\n" '' cat /sys/class/net/eth0/address ;;
@@ -240,10 +222,7 @@ EOF
     checks_table cases/*.cases
     checks_can=$can checks_only=''
     [ "$checks_failed" = "$failed_before" ] || return 1
-    checks_run "the library writes the kept record back" 0 '' '' sh -c './qvf-fields raw write <record.saved' ||
-        return 1
-    read_record record.now && cmp -s record.saved record.now
-    checks_verdict "the flash holds the kept record again, byte for byte" [ $? = 0 ]
+    checks_verdict "the library writes the kept record back, byte for byte" restore_record record.saved
 }
 # ------------------------------------------------------------------ the PHY
 
@@ -279,10 +258,7 @@ find_phy() {
 
 test_phy() {
     checks_have mdiorw "the PHY's registers" || return 0
-    if ! find_phy; then
-        checks_skip "the PHY's identifier" "no PHY of eth0 answers at any MDIO address"
-        return 0
-    fi
+    find_phy || { checks_skip "the PHY's identifier" "no PHY of eth0 answers at any MDIO address"; return 0; }
     id1=$(reg $phy_addr 2) id2=$(reg $phy_addr 3)
     case $id1$id2 in
     '' | 00 | ffffffff)
@@ -390,23 +366,23 @@ loud() {
     printf '%s\n' "$@"
 }
 
+# restore_record KEPT: true when the flash holds the record KEPT holds, as
+# it is or (with --write) once written back.
 restore_record() {
-    read_record record.now && cmp -s record.saved record.now && return 0
-    ./qvf-fields raw write <record.saved >/dev/null 2>&1
-    if read_record record.now && cmp -s record.saved record.now; then
-        loud "# the record was written back"
-        return 0
+    read_record record.now && cmp -s "$1" record.now && return 0
+    if [ $write = 1 ]; then
+        ./qvf-fields raw write <"$1" >/dev/null 2>&1
+        read_record record.now && cmp -s "$1" record.now && loud "# the record was written back" && return 0
     fi
     lib=''
     [ $pushed = 1 ] && lib="LD_LIBRARY_PATH=$dir/lib "
     loud "#" "# !!! THE RECORD ON $node IS NOT THE ONE IT HELD BEFORE THIS RUN !!!" \
-        "# it held (104 bytes):" "$(hex record.saved | sed 's/^/#  /')" \
+        "# it held (104 bytes):" "$(hex "$1" | sed 's/^/#  /')" \
         "# it holds now:" "$( (read_record record.now && hex record.now || echo ' unreadable') | sed 's/^/#  /')" \
-        "# restore it, on the device, with:" \
-        "printf '%b' '$(od -An -v -to1 record.saved | tr -s ' \n' ' ' | sed 's/ *$//; s/ /\\0/g')' | $lib$dir/qvf-fields raw write" \
-        "#"
+        "# restore it, on the device, with:" "printf '%b' '$(checks_escaped "$1")' | $lib$dir/qvf-fields raw write" "#"
     return 1
 }
+[ -z "$kept" ] || { restore_record "$kept"; exit; }
 
 restore_phy() {
     [ -n "${saved_advert:-}" ] || return 0
@@ -422,12 +398,10 @@ restore_phy() {
 finish() {
     trap '' HUP INT TERM PIPE
     trap - EXIT
-    if [ "$finished" != 1 ]; then
-        checks_fail "the run went to its end (it was stopped)"
-    fi
+    [ "$finished" = 1 ] || checks_fail "the run went to its end (it was stopped)"
     if [ $write = 1 ]; then
         restore_phy || checks_fail "PHY $phy_addr's register 4 is as it was"
-        restore_record || checks_fail "the record on $node is as it was"
+        restore_record record.saved || checks_fail "the record on $node is as it was"
     fi
     rm -f pid
     checks_done && exit 0

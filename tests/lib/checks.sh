@@ -5,20 +5,19 @@
 # scripts and of the rpcd plugin (the PC's sh), so it is written for all of
 # them: POSIX sh and local. Every name it defines starts with checks_.
 #
-# The output is TAP: "ok N - NAME", "not ok N - NAME" followed by "#" lines
-# that tell what differed, "ok N - NAME # SKIP REASON"; at the end the plan
-# "1..N" and then the count the runners read, "[LABEL: ]N passed, N failed,
-# N skipped".
+# The output is TAP and nothing else: "ok N - NAME", "not ok N - NAME"
+# followed by "#" lines that tell what differed, "ok N - NAME # SKIP
+# REASON"; at the end the plan "1..N". A runner adds up the TAP of its runs
+# with checks_sum.
 
-checks_passed=0 checks_failed=0 checks_skipped=0 checks_number=0
+checks_failed=0 checks_number=0
 
-# checks_start FOLDER [LABEL]: the folder, the caller's own, in which a case
-# keeps what it compares; LABEL starts the count's line. Callers that
-# compare with the fixed texts set checks_expected to where they are, and
-# callers that run the case tables say in checks_can what holds where they
-# run (see checks_table).
+# checks_start FOLDER: the folder, the caller's own, in which a case keeps
+# what it compares. Callers that compare with the fixed texts set
+# checks_expected to where they are, and callers that run the case tables
+# say in checks_can what holds where they run (see checks_table).
 checks_start() {
-    checks_dir=$1 checks_label=${2:-}
+    checks_dir=$1
     checks_expected=${checks_expected:-} checks_can=${checks_can:-}
 }
 
@@ -26,9 +25,9 @@ checks_result() {
     checks_number=$((checks_number + 1))
     echo "$1 $checks_number - $2"
 }
-checks_pass() { checks_passed=$((checks_passed + 1)); checks_result ok "$1"; }
+checks_pass() { checks_result ok "$1"; }
 checks_fail() { checks_failed=$((checks_failed + 1)); checks_result "not ok" "$1"; }
-checks_skip() { checks_skipped=$((checks_skipped + 1)); checks_result ok "$1 # SKIP $2"; }
+checks_skip() { checks_result ok "$1 # SKIP $2"; }
 
 # checks_have PROGRAM NAME: true when PROGRAM is there to run; otherwise
 # NAME is skipped.
@@ -205,9 +204,60 @@ checks_row() {
     )
 }
 
-# checks_done: the plan and the count; true when no case failed.
+# checks_done: the plan; true when no case failed.
 checks_done() {
     echo "1..$checks_number"
-    echo "${checks_label:+$checks_label: }$checks_passed passed, $checks_failed failed, $checks_skipped skipped"
     [ "$checks_failed" = 0 ]
 }
+
+# checks_sum LABEL FILE...: the results of the runs whose TAP the FILEs
+# hold (a board's console, say, with other lines between them and with
+# carriage returns), added up into "LABEL: N passed, N failed, N skipped";
+# true when none failed. A run that stopped before its plan (the next
+# run's first case comes, or the file ends), a "Bail out!" and a FILE
+# without any TAP count as one failure each.
+checks_sum() {
+    local label="$1" file
+    shift
+    for file in "$@"; do
+        [ -s "$file" ] || { echo "# $file: no results"; echo '0 1 0'; continue; }
+        tr -d '\r' <"$file" | awk -v file="$file" '
+            function stopped() { if (open) { print "# " file ": a run stopped before its plan"; f++ } open = 0 }
+            /^(not )?ok [0-9]+( |$)/ {
+                n = $1 == "ok" ? $2 : $3
+                if (n == 1) stopped()
+                open = 1
+                if ($1 == "not") f++; else if (/^ok [0-9]+ .*# SKIP/) s++; else p++
+                seen = 1
+            }
+            /^1\.\.[0-9]+$/ { open = 0; seen = 1 }
+            /^Bail out!/ { open = 0; seen = 1; f++ }
+            END { stopped(); if (!seen) { print "# " file ": no results"; f++ } print p + 0, f + 0, s + 0 }'
+    done | awk -v label="$label" '
+        /^#/ { print; next }
+        { p += $1; f += $2; s += $3 }
+        END { printf "%s%d passed, %d failed, %d skipped\n", label == "" ? "" : label ": ", p, f, s; exit f != 0 }'
+}
+
+# checks_record MAC UID HDV PRDT: a record's 104 bytes, for what qv_info
+# refuses to store (a group address, unprintable text, a text that ends
+# with a space) or for where no qv_info runs: MAC as six hex bytes between
+# colons ('' for zeros) and two zero bytes, then each text as it is, cut or
+# padded with zero bytes to 32.
+checks_record() {
+    local byte text
+    (
+        IFS=:
+        for byte in ${1:-0:0:0:0:0:0}; do printf '%b' "\\0$(printf %o $((0x$byte)))"; done
+    )
+    head -c 2 /dev/zero
+    shift
+    # (No pipe that stops reading early: under pipefail its writer fails.)
+    for text in "$@"; do
+        printf '%.32s' "$text"
+        head -c $((32 - $(printf '%.32s' "$text" | wc -c))) /dev/zero
+    done
+}
+
+# checks_erased N: N bytes of erased flash (all ones).
+checks_erased() { head -c "$1" /dev/zero | tr '\0' '\377'; }

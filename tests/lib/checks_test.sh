@@ -46,9 +46,11 @@ export table
 while IFS='|' read -r name status out script; do
     checks_run "$name" "$status" "$out" '' inner "$script"
 done <<'EOF'
-results are numbered in order, then come the plan and the count|1|ok 1 - a\nnot ok 2 - b\nok 3 - c # SKIP no d\n1..3\n1 passed, 1 failed, 1 skipped\n|checks_pass a; checks_fail b; checks_skip c "no d"; checks_done
-no case: the plan is empty|0|1..0\n0 passed, 0 failed, 0 skipped\n|checks_done
-the label starts the count's line|0|ok 1 - a\n1..1\nx86: 1 passed, 0 failed, 0 skipped\n|checks_start "$1" x86; checks_pass a; checks_done
+results are numbered in order, then comes the plan|1|ok 1 - a\nnot ok 2 - b\nok 3 - c # SKIP no d\n1..3\n|checks_pass a; checks_fail b; checks_skip c "no d"; checks_done
+no case: the plan is empty|0|1..0\n|checks_done
+the runs a file holds, added up; carriage returns and other lines aside|0|x86: 2 passed, 0 failed, 1 skipped\n|cd "$1"; printf 'boot\r\nok 1 - a\r\n1..1\r\nok 1 - b\nok 2 - c # SKIP d\n1..2\n' >a; checks_sum x86 a
+a run stopped before its plan, a bail-out and a file without results each count as a failure|1|# a: a run stopped before its plan\n# b: no results\n# c: no results\n1 passed, 5 failed, 0 skipped\n|cd "$1"; printf 'ok 1 - a\nnot ok 1 - b\n1..1\nBail out! c\n' >a; echo 'ok' >b; checks_sum '' a b c
+a record built byte by byte: the address, two zero bytes, the texts cut or padded to 32|0| 01 00 5e 0a ff 01 00 00 61 20 62 20 00 00 00 00\n 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n 00 00 00 00 00 00 00 00 30 31 32 33 34 35 36 37\n 38 39 61 62 63 64 65 66 30 31 32 33 34 35 36 37\n 38 39 61 62 63 64 65 66 ff ff ff ff ff ff ff ff\n|{ checks_record 01:00:5e:0a:FF:1 'a b ' '' 0123456789abcdef0123456789abcdefXYZ; checks_erased 8; } | od -An -v -tx1
 a program that is there|0|ok 1 - after\n|checks_have sh "sh runs" && checks_pass after
 a program that is not skips its case|0|ok 1 - its case # SKIP qv-no-such-program is not installed\n|checks_have qv-no-such-program "its case" || true
 a verdict is its command's status|0|ok 1 - yes\nnot ok 2 - no\n|checks_verdict yes true; checks_verdict no false
