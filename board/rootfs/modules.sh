@@ -1,5 +1,5 @@
 # shellcheck shell=sh disable=SC2034
-# The kernel modules the boards load, in load order: board.sh loads them on
+# The kernel modules the boards load, in load order: hardware.sh loads them on
 # the board, and board/mkinitramfs puts them, and what they depend on, into
 # the board's root file system (with the flash's modules and veth, which
 # the tests use for an eth0 without a PHY).

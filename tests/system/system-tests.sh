@@ -21,8 +21,8 @@
 #
 # shellcheck disable=SC2317 # many helpers here run only as checks_run's commands
 
-# shellcheck source=board/rootfs/board.sh
-. /usr/share/qv/board.sh
+# shellcheck source=board/rootfs/hardware.sh
+. /usr/share/qv/hardware.sh
 # shellcheck source=tests/lib/checks.sh
 . /usr/share/qv/checks.sh
 phase=${1:-1}
@@ -512,7 +512,7 @@ test_disk_lost_writes() {
     checks_run "$f: the next read, without the cache" 255 'qv_raw_read fail\n' "read: $eio" qv_setmac
 }
 
-# The record applied at boot: board.sh's preinit ran the hook
+# The record applied at boot: hardware.sh's preinit ran the hook
 # /lib/preinit/01_qv_identity before eth0 came up. Phase 1 starts from a
 # blank flash; phase 2 from the kept record, whose address differs from the
 # one qemu gives the NIC.
