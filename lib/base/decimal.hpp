@@ -21,10 +21,13 @@ constexpr DecimalScan scan_decimal(std::string_view text, uint64_t max)
     for (const char c : text) {
         if (c < '0' || c > '9')
             return {value, false};
-        const auto digit = static_cast<uint64_t>(c - '0');
-        if (digit > max || value > (max - digit) / 10)
+        // Overflow checks, not a division: a 64-bit division on the board's
+        // 32-bit processor is a library routine of a kilobyte or so.
+        uint64_t next = 0;
+        if (__builtin_mul_overflow(value, uint64_t{10}, &next) ||
+            __builtin_add_overflow(next, static_cast<uint64_t>(c - '0'), &next) || next > max)
             return {value, false};
-        value = value * 10 + digit;
+        value = next;
     }
     return {value, true};
 }
