@@ -44,6 +44,10 @@ printf '#!/bin/sh\nexec "%s" -d "%s" "$@"\n' "$qv_info" "$work/image" >"$work/bi
 printf '#!/bin/sh\nexec "%s" -c "%s" "$@"\n' "$top/tests/lib/openwrt/sbin/uci" "$work/config" >"$work/bin/uci"
 chmod 755 "$work/bin/qv_info" "$work/bin/uci"
 PATH=$work/bin:$PATH
+# qv-lldpd-conf reads the record with qv-info's boot functions, from the
+# sources' tree of the files qv-info installs.
+IPKG_INSTROOT=$top/tools/info/files
+export IPKG_INSTROOT
 cmd=$work/lldpd.d/qv-identity.conf release=$work/openwrt_release
 header="# The identity record's LLDP-MED inventory, written by /etc/init.d/qv-lldp"
 

@@ -7,21 +7,25 @@
 
 # qv_identity_read: one read of the record (one qv_info), waiting at most
 # two seconds for its lock: a store running at power-on must not hold up
-# the boot. Sets qv_mac and qv_prdt to qv_info's lines for the MAC and the
-# product type, each FIELD=VALUE when provisioned or FIELD: REASON when
-# not; when the record could not be read, both are empty and qv_why says
+# the boot. Sets qv_mac, qv_uid, qv_hdv and qv_prdt to qv_info's lines for
+# the four fields, each FIELD=VALUE when provisioned or FIELD: REASON when
+# not; when the record could not be read, all are empty and qv_why says
 # why. qv_info's own messages, and the shell's word on a qv_info killed
 # by a signal, go into qv_why or nowhere.
 # shellcheck disable=SC2034 # the callers read them
 qv_identity_read() {
     local nl='
-' out status=0
-    qv_mac='' qv_prdt='' qv_why=''
+' out status=0 rest
+    qv_mac='' qv_uid='' qv_hdv='' qv_prdt='' qv_why=''
     out=$({ qv_info -w 2 show -p; } 2>&1) || status=$?
-    # Status 0 or 1: four lines, mac first and prdt last. Otherwise
-    # qv_info's complaint: its first and last lines say what and where.
+    # Status 0 or 1: four lines, mac, uid, hdv, prdt. Otherwise qv_info's
+    # complaint: its first and last lines say what and where.
     case $status:$out in
-    [01]:mac*"$nl"*"$nl"*"$nl"prdt*) qv_mac=${out%%"$nl"*} qv_prdt=${out##*"$nl"} ;;
+    [01]:mac*"$nl"uid*"$nl"hdv*"$nl"prdt*)
+        qv_mac=${out%%"$nl"*} rest=${out#*"$nl"}
+        qv_uid=${rest%%"$nl"*} rest=${rest#*"$nl"}
+        qv_hdv=${rest%%"$nl"*} qv_prdt=${rest#*"$nl"}
+        ;;
     127:*) qv_why="no qv_info" ;;
     *)
         qv_why=${out%%"$nl"*}
@@ -40,11 +44,13 @@ qv_identity_read() {
     return 0
 }
 
-# qv_identity_log TEXT: "qv_identity: TEXT" as one line of the kernel log,
-# cut to 400 bytes: /dev/kmsg refuses a write longer than a log record
-# and then logs nothing at all. Where /dev/kmsg cannot be opened or
-# written, the line is lost and the boot goes on, without a word on the
-# console.
-qv_identity_log() {
-    { printf '%.400s\n' "qv_identity: $1" >>/dev/kmsg; } 2>/dev/null || :
+# qv_kmsg TEXT: TEXT as one line of the kernel log, cut to 400 bytes:
+# /dev/kmsg refuses a write longer than a log record and then logs nothing
+# at all. Where /dev/kmsg cannot be opened or written, the line is lost and
+# the boot goes on, without a word on the console.
+qv_kmsg() {
+    { printf '%.400s\n' "$1" >>/dev/kmsg; } 2>/dev/null || :
 }
+
+# qv_identity_log TEXT: "qv_identity: TEXT" in the kernel log.
+qv_identity_log() { qv_kmsg "qv_identity: $1"; }
