@@ -98,7 +98,7 @@ enum Opened { kOpened = 0, kGone = 1 };
 int open_image(const Partition &partition, int flags, int operation, qv::UniqueFd &fd, struct stat &st)
 {
     timespec start{};
-    (void)clock_gettime(CLOCK_MONOTONIC, &start); // without a clock the wait has no bound
+    (void)clock_gettime(CLOCK_MONOTONIC, &start); // the monotonic clock is always there
     for (;;) {
         fd = qv::open_fd(partition.path, flags | O_NOFOLLOW | O_NONBLOCK);
         if (!fd.valid() && errno == ENOENT)
@@ -191,8 +191,11 @@ bool temp_name(const char *name)
 }
 
 // Removes the new images that stores killed before their rename left in the
-// folder: a living store holds its new file's lock.
-void remove_left_files(const char *folder)
+// folder: a living store holds its new file's lock. Only files of this
+// program's user or of the image's owner (`owner`: the new file was theirs
+// by then) are ours: in a folder shared with others, such as /tmp, anyone
+// else's stays.
+void remove_left_files(const char *folder, uid_t owner)
 {
     DIR *dir = opendir(folder);
     if (dir == nullptr)
@@ -214,7 +217,8 @@ void remove_left_files(const char *folder)
             openat(dirfd(dir), entry->d_name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st;
         if (!fd.valid() || flock(fd.get(), LOCK_EX | LOCK_NB) < 0 || fstat(fd.get(), &st) < 0 ||
-            !S_ISREG(st.st_mode) || (st.st_mode & 07777) != kWritingMode || st.st_nlink == 0)
+            !S_ISREG(st.st_mode) || (st.st_mode & 07777) != kWritingMode || st.st_nlink == 0 ||
+            (st.st_uid != geteuid() && st.st_uid != owner))
             continue;
         if (unlinkat(dirfd(dir), entry->d_name, 0) < 0)
             perror(entry->d_name);
@@ -283,22 +287,27 @@ mode_t new_file_mode()
     return 0644 & ~mask;
 }
 
-// Writes the image anew in a new file of the folder (flushed, read back),
-// with the old one's owner, group and mode (`old`; none for a new image),
-// and renames it over the image; then flushes the folder.
-StoreResult replace_image(const char *path, const InfoRecord &record, const struct stat *old)
+// The folder a path names its file in, opened; false when told why not.
+bool open_folder(const char *path, char (&folder)[PATH_MAX], qv::UniqueFd &fd)
 {
-    char folder[PATH_MAX];
     if (!folder_of(path, folder)) {
         fprintf(stderr, "%s: name too long\n", path);
-        return qvf::kWriteFailed;
+        return false;
     }
-    const qv::UniqueFd folder_fd = qv::open_fd(folder, O_RDONLY | O_DIRECTORY);
-    if (!folder_fd.valid()) {
+    fd = qv::open_fd(folder, O_RDONLY | O_DIRECTORY);
+    if (!fd.valid())
         perror(folder);
-        return qvf::kWriteFailed;
-    }
-    remove_left_files(folder);
+    return fd.valid();
+}
+
+// Writes the image anew in a new file of its folder (`folder`, open as
+// folder_fd), flushed and read back, with the old one's owner, group and
+// mode (`old`; none for a new image), and renames it over the image; then
+// flushes the folder.
+StoreResult replace_image(const char *path, const char *folder, const qv::UniqueFd &folder_fd,
+                          const InfoRecord &record, const struct stat *old)
+{
+    remove_left_files(folder, old != nullptr ? old->st_uid : geteuid());
     const auto *bytes = reinterpret_cast<const unsigned char *>(&record);
     const qvf::HeldSignals held;
     NewImage temp(folder);
@@ -340,15 +349,9 @@ StoreResult store_new_image(const Partition &partition, const qvf::Fields &field
                             bool &appeared)
 {
     char folder[PATH_MAX];
-    if (!folder_of(partition.path, folder)) {
-        fprintf(stderr, "%s: name too long\n", partition.path);
+    qv::UniqueFd folder_fd;
+    if (!open_folder(partition.path, folder, folder_fd))
         return qvf::kWriteFailed;
-    }
-    const qv::UniqueFd folder_fd = qv::open_fd(folder, O_RDONLY | O_DIRECTORY);
-    if (!folder_fd.valid()) {
-        perror(folder);
-        return qvf::kWriteFailed;
-    }
     if (!qvf::lock_record(folder_fd.get(), LOCK_EX, folder, partition.lock_wait_ms))
         return qvf::kWriteFailed;
     struct stat st;
@@ -357,7 +360,7 @@ StoreResult store_new_image(const Partition &partition, const qvf::Fields &field
         return qvf::kWriteFailed; // made meanwhile: stored into as any image
     InfoRecord record{}; // blank, as a new record
     qvf::replace_fields(record, fields, which);
-    return replace_image(partition.path, record, nullptr);
+    return replace_image(partition.path, folder, folder_fd, record, nullptr);
 }
 
 StoreResult store_image(const Partition &partition, const qvf::Fields &fields, unsigned which)
@@ -388,7 +391,11 @@ StoreResult store_image(const Partition &partition, const qvf::Fields &fields, u
         if (qvf::read_record_at(fd.get(), record, partition.path) < 0)
             return qvf::kReadFailed;
         qvf::replace_fields(record, fields, which);
-        return replace_image(partition.path, record, &st);
+        char folder[PATH_MAX];
+        qv::UniqueFd folder_fd;
+        if (!open_folder(partition.path, folder, folder_fd))
+            return qvf::kWriteFailed;
+        return replace_image(partition.path, folder, folder_fd, record, &st);
     }
 }
 

@@ -10,7 +10,9 @@
 
 #include "entity.hpp"
 
+#include "decimal.hpp"
 #include "qvf_image.hpp"
+#include "read_whole.hpp"
 #include "record_text.hpp"
 #include "unique_fd.hpp"
 
@@ -22,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -112,22 +115,16 @@ bool parse_oid(string_view text, Oid &oid)
     if (!text.empty() && text.front() == '.')
         text.remove_prefix(1);
     oid.length = 0;
-    size_t at = 0;
     for (;;) {
-        uint64_t value = 0;
-        const size_t start = at;
-        for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-            value = value * 10 + static_cast<uint64_t>(text[at] - '0');
-            if (value > UINT32_MAX)
-                return false;
-        }
-        if (at == start || oid.length == kMaxOidLength)
+        const size_t dot = text.find('.');
+        const string_view part(text.data(), dot == string_view::npos ? text.size() : dot);
+        const std::optional<uint64_t> value = qv::parse_decimal(part, UINT32_MAX);
+        if (!value || oid.length == kMaxOidLength)
             return false;
-        oid.part[oid.length++] = static_cast<uint32_t>(value);
-        if (at == text.size())
+        oid.part[oid.length++] = static_cast<uint32_t>(*value);
+        if (dot == string_view::npos)
             return true;
-        if (text[at++] != '.')
-            return false;
+        text.remove_prefix(dot + 1);
     }
 }
 
@@ -353,19 +350,16 @@ string_view read_release(const char *path, char (&buffer)[kMaxReleaseFile + 1])
         fprintf(stderr, "qv_entity: %s: not a regular file\n", path);
         return {};
     }
-    size_t size = 0;
-    while (size < sizeof buffer) {
-        const ssize_t got = read(fd.get(), buffer + size, sizeof buffer - size);
-        if (got == 0)
-            return release_in(string_view(buffer, size));
-        if (got < 0 && errno != EINTR) {
-            fprintf(stderr, "qv_entity: %s: %s\n", path, strerror(errno));
-            return {};
-        }
-        size += got > 0 ? static_cast<size_t>(got) : 0;
+    const ssize_t size = qv::read_whole(fd.get(), buffer, sizeof buffer);
+    if (size < 0) {
+        fprintf(stderr, "qv_entity: %s: %s\n", path, strerror(errno));
+        return {};
     }
-    fprintf(stderr, "qv_entity: %s: larger than %zu bytes\n", path, kMaxReleaseFile);
-    return {};
+    if (static_cast<size_t>(size) == sizeof buffer) {
+        fprintf(stderr, "qv_entity: %s: larger than %zu bytes\n", path, kMaxReleaseFile);
+        return {};
+    }
+    return release_in(string_view(buffer, static_cast<size_t>(size)));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "decimal.hpp"
 #include "mac_address.hpp"
 #include "qvf_image.hpp"
+#include "read_whole.hpp"
 #include "record_text.hpp"
 #include "unique_fd.hpp"
 
@@ -313,19 +314,16 @@ ssize_t read_file(const char *file, char (&buffer)[kMaxFileSize + 1])
         }
         fd = owned.get();
     }
-    size_t size = 0;
-    while (size < sizeof buffer) {
-        const ssize_t got = read(fd, buffer + size, sizeof buffer - size);
-        if (got == 0)
-            return static_cast<ssize_t>(size);
-        if (got < 0 && errno != EINTR) {
-            fprintf(stderr, "qv_info: %s: %s\n", file, strerror(errno));
-            return -1;
-        }
-        size += got > 0 ? static_cast<size_t>(got) : 0;
+    const ssize_t size = qv::read_whole(fd, buffer, sizeof buffer);
+    if (size < 0) {
+        fprintf(stderr, "qv_info: %s: %s\n", file, strerror(errno));
+        return -1;
     }
-    fprintf(stderr, "qv_info: %s: larger than %zu bytes\n", file, kMaxFileSize);
-    return -1;
+    if (static_cast<size_t>(size) == sizeof buffer) {
+        fprintf(stderr, "qv_info: %s: larger than %zu bytes\n", file, kMaxFileSize);
+        return -1;
+    }
+    return size;
 }
 
 // ------------------------------------------------------------ the commands
