@@ -55,20 +55,9 @@ row() {
 provisioned=$(row 'STRING: "rev-B"' 'STRING: "23.05.3"' 'STRING: "SN1"' 'STRING: "QV-SW10"')
 checks_run "a provisioned record: the walk shows the row and ends with the table" 0 "$provisioned\n" '' \
     walk $table
-checks_run "snmpget of the serial number, the model and the hardware version" 0 \
-    "$entry.11.1 = STRING: \"SN1\"\n$entry.13.1 = STRING: \"QV-SW10\"\n$entry.8.1 = STRING: \"rev-B\"\n" '' \
-    get $entry.11.1 $entry.13.1 $entry.8.1
-checks_run "the instances the table has not" 0 \
-    "$entry.11.2 = No Such Instance currently exists at this OID\n$entry.1.1 = No Such Instance currently exists at this OID\n" '' \
-    get $entry.11.2 $entry.1.1
-checks_run "getnext past the table: the view's end" 0 \
-    "$entry.18.1 = No more variables left in this MIB View (It is past the end of the MIB tree)\n" '' \
-    snmpd_client snmpgetnext -c public "$agent" $entry.18.1
-cp "$image" "$work/stored"
-checks_run "snmpset is refused by the handler, and the record stays" 2 '' \
+checks_run "snmpset is refused by the handler" 2 '' \
     "Error in packet.\nReason: notWritable (That object does not support modification)\nFailed object: $entry.11.1\n\n" \
     snmpd_client snmpset -c private "$agent" $entry.11.1 s SN2
-checks_verdict "the refused set left the image as it was" cmp -s "$image" "$work/stored"
 
 record uid= hdv= prdt=
 blank=$(row '""' 'STRING: "23.05.3"' '""' '""')
@@ -77,14 +66,7 @@ checks_run "a blank record: the record's columns are zero-length" 0 "$blank\n" '
 # Bytes qv_info would not store: a line feed and 0x01 in the unique id,
 # 0x80 in the hardware version; a quote, a space and a backslash in the
 # product type, which are printable and go as they are.
-{
-    printf '\002\021\042\063\104\125\000\000SN\n1\001'
-    head -c 27 /dev/zero
-    printf 'rev\200'
-    head -c 28 /dev/zero
-    printf 'a"b \\c'
-    head -c 26 /dev/zero
-} >"$image"
+checks_record 02:11:22:33:44:55 "$(printf 'SN\n1\001')" "$(printf 'rev\200')" 'a"b \c' >"$image"
 checks_run "fields holding other bytes: zero-length; quotes and a backslash as they are" 0 \
     "$entry.11.1 = \"\"\n$entry.8.1 = \"\"\n$entry.13.1 = Hex-STRING: 61 22 62 20 5C 63 \n" '' \
     get -Ox $entry.11.1 $entry.8.1 $entry.13.1

@@ -73,6 +73,7 @@ generate() {
 
 # 1. The command file. A field lldpcli cannot take as one value is left
 # out, with one line for all of them; one it reads quoted as it is stays.
+# (A provisioned and a blank record are the peer's rows, below.)
 r="configure inventory"
 rel="DISTRIB_RELEASE='23.05.3'"
 kept="$r serial-number \"SN1\"\n$r hardware-revision \"rev-B\"\n$r model \"QV-SW10\"\n$r software-revision \"23.05.3\"\n"
@@ -89,8 +90,6 @@ while IFS='|' read -r name rec rl want; do
     fi
     checks_run "$name" 0 "status 0\n$header\n$want" '' generate
 done <<ROWS
-provisioned|SN1 rev-B QV-SW10|$rel|$kept
-fields blank|'' '' ''|$rel|$r software-revision "23.05.3"\n
 no release file|SN1 rev-B QV-SW10|-|$r serial-number "SN1"\n$r hardware-revision "rev-B"\n$r model "QV-SW10"\n
 release empty|SN1 '' ''|DISTRIB_RELEASE=''|$r serial-number "SN1"\n
 quote, '#', ';' and spaces that lldpcli takes in quotes|"S'N #1;x" 'rev B' 'Q  R'|$rel|$r serial-number "S'N #1;x"\n$r hardware-revision "rev B"\n$r model "Q  R"\n$r software-revision "23.05.3"\n
@@ -171,7 +170,6 @@ neighbour() {
         sleep 0.1 && i=$((i + 1))
         heard=$(peer lldpcli -u "$work/peer.sock" -f keyvalue show neighbors ports eth0 details 2>/dev/null)
     done
-    [ -z "${json:-}" ] || peer lldpcli -u "$work/peer.sock" -f json show neighbors ports eth0 details | sed 's/^/# /'
     stop
     printf '%s\n' "$heard" | grep -E '^lldp\.eth0\.(chassis\.(mac|name)|lldp-med\.inventory\.[a-z]*)='
 }
@@ -193,12 +191,11 @@ fields blank|'' '' '' -|$i.software=$(uname -r | cut -c 1-32)\n
 provisioned|SN1 rev-B QV-SW10 "$rel"|$i.hardware=rev-B\n$i.software=23.05.3\n$i.serial=SN1\n$i.model=QV-SW10\n
 fields lldpcli cannot take, and one it takes in quotes|"S'N #1;x" 'rev\B' 'QV" configure system hostname E' "$rel"|$i.software=23.05.3\n$i.serial=S'N #1;x\n
 ROWS
-# For the closing note: the peer's JSON of a provisioned record.
-json=1 heard SN1 rev-B QV-SW10 "$rel" | grep "^# "
 
 # 4. The file is not written on a boot that finds what it holds (here its
 # folder is read-only), and is replaced by a new one when the record changed.
 inode() { stat -c %i "$cmd"; }
+record SN1 rev-B QV-SW10 && os "$rel" && "$conf" "$cmd" "$release"
 before=$(inode)
 if ! { mount --bind "$work/lldpd.d" "$work/lldpd.d" && mount -o remount,bind,ro "$work/lldpd.d"; }; then
     checks_fail "the read-only folder"
